@@ -1,0 +1,172 @@
+#include "app/main_dlg.h"
+
+#include <map>
+
+#include "platform/fs.h"
+#include "scan/numbers.h"
+#include "scan/recovery_scan.h"
+
+namespace app {
+namespace {
+
+using Command = void (*)(CMainDlg&);
+
+// The message map: which command each control sends.
+const std::map<int, Command>& MessageMap() {
+  static const std::map<int, Command> map = {
+      {id::kDriveList, [](CMainDlg& d) { d.OnDriveListClick(); }},
+      {id::kStartRe, [](CMainDlg& d) { d.OnStartRecovery(); }},
+      {id::kSelectDir, [](CMainDlg& d) { d.OnSelectFolder(); }},
+      {id::kViewPhoto, [](CMainDlg& d) { d.OnViewPhotos(); }},
+      {id::kExit, [](CMainDlg& d) { d.OnCancel(); }},
+      {id::kCheckJpeg, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckJpeg); }},
+      {id::kCheckQbb, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckQbb); }},
+      {id::kCheckPst, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckPst); }},
+      {id::kCheckDbx, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckDbx); }},
+      {id::kCheckOffice, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckOffice); }},
+      {id::kCheckWav, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckWav); }},
+      {id::kCheckBmp, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckBmp); }},
+      {id::kCheckJpeg0, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckJpeg0); }},
+      {id::kCheckAccess, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckAccess); }},
+      {id::kCheckMp3, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckMp3); }},
+      {id::kCheckCorelDraw, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckCorelDraw); }},
+      {id::kCheckAvi, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckAvi); }},
+      {id::kCheckDoc, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckDoc); }},
+      {id::kCheckExcel, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckExcel); }},
+      {id::kCheckPdf, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckPdf); }},
+      {id::kCheckMcd, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckMcd); }},
+      {id::kCheckProgress, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckProgress); }},
+      {id::kPstRecovery, [](CMainDlg& d) { d.OnPstRecovery(); }},
+      {id::kOffice, [](CMainDlg& d) { d.OnOffice(); }},
+      {id::kDiskInfo1, [](CMainDlg& d) { d.OnDiskInfo1(); }},
+      {id::kGetLogicalDriveInfo, [](CMainDlg& d) { d.OnGetLogicalDriveInfo(); }},
+      {id::kSearchForSuspects, [](CMainDlg& d) { d.OnSearchForSuspects(); }},
+      {id::kVolumeTarget, [](CMainDlg& d) { d.OnVolumeTarget(); }},
+      {id::kCopy, [](CMainDlg& d) { d.OnCopy(); }},
+      {id::kDvdCopy, [](CMainDlg& d) { d.OnDvdCopy(); }},
+      {id::kRawRecovery, [](CMainDlg& d) { d.OnRawRecovery(); }},
+      {id::kConnect, [](CMainDlg& d) { d.OnConnect(); }},
+      {id::kEnumDisks, [](CMainDlg& d) { d.OnEnumDisks(); }},
+      {id::kMakeOffice, [](CMainDlg& d) { d.OnMakeOffice(); }},
+      {id::kDiskInfo, [](CMainDlg& d) { d.OnDiskInfo(); }},
+      {id::kMirror, [](CMainDlg& d) { d.OnMirror(); }},
+      {id::kCloneTarget, [](CMainDlg& d) { d.OnTarget(); }},
+      {id::kClone, [](CMainDlg& d) { d.OnClone(); }},
+      {id::kStopRun, [](CMainDlg& d) { d.OnStopRun(); }},
+      {id::k512SecJmp, [](CMainDlg& d) { d.On512SecJmp(); }},
+      {id::kErrBreakClone, [](CMainDlg& d) { d.OnErrBreakClone(); }},
+      {id::kOneSectorClone, [](CMainDlg& d) { d.OnOneSectorClone(); }},
+      {id::kErrPauseOneSec, [](CMainDlg& d) { d.OnErrPauseOneSec(); }},
+      {id::kAdd, [](CMainDlg& d) { d.OnAdd(); }},
+      {id::kIncStartSecNum, [](CMainDlg& d) { d.OnIncStartSecNum(); }},
+      {id::kSectorPlusOne, [](CMainDlg& d) { d.OnSectorPlusOne(); }},
+      {id::kClear123, [](CMainDlg& d) { d.OnClear123(); }},
+      {id::kCopyLayout, [](CMainDlg& d) { d.OnCopyLayout(); }},
+      {id::kDriveSignature, [](CMainDlg& d) { d.OnDriveSignature(); }},
+  };
+  return map;
+}
+
+constexpr size_t kDriveListColumns = 13;
+constexpr size_t kCapacityColumn = 7;
+constexpr size_t kNameColumn = 2;
+
+}  // namespace
+
+std::string DefaultOutputFolder() { return platform::HomeFolder() + "/Lumisave"; }
+
+CMainDlg::CMainDlg(platform::Shell& shell, platform::DeviceOpener& opener)
+    : WindowModel(shell, opener) {}
+
+bool CMainDlg::OnInitDialog() {
+  UpdateData(false);
+  m_sectorsPerCluster = 8;
+  UpdateData(false);
+  const std::string folder = DefaultOutputFolder();
+  platform::CreateFolder(folder);
+  SetText(id::kOutputFolder, folder);
+
+  InitFatListColumns();
+  InitDriveListColumns();
+  InitVolumeListColumns();
+  InitBootListColumns();
+  ConnectAndListDisks();
+  FillDriveList();
+  ListLogicalDrives();
+  return true;
+}
+
+bool CMainDlg::HasCommand(int id) { return MessageMap().count(id) != 0; }
+
+bool CMainDlg::Press(int id) {
+  if (HasControl(id) && control(id).kind == ControlKind::kCheckBox) {
+    SetChecked(id, !IsChecked(id));
+  }
+  auto it = MessageMap().find(id);
+  if (it == MessageMap().end()) return false;
+  it->second(*this);
+  return true;
+}
+
+void CMainDlg::OnDriveListClick() {
+  Control& list = driveList();
+  std::string name, friendly, capacity;
+  if (list.selected >= 0 && static_cast<size_t>(list.selected) < list.rows.size()) {
+    const auto& row = list.rows[static_cast<size_t>(list.selected)];
+    auto cell = [&row](size_t i) { return i < row.size() ? row[i] : std::string(); };
+    name = cell(0);
+    friendly = cell(kNameColumn);
+    capacity = cell(kCapacityColumn);
+  }
+  // With no row selected the source texts are emptied, so that a scan says
+  // that no drive is selected rather than reading a drive nobody picked.
+  m_sourceDrive = name;
+  SetText(id::kSourceDrive, name);
+  SetText(id::kSourceName, friendly);
+  m_sourceCapacity = scan::ParseDecimal(capacity);
+  SetText(id::kEndSector, scan::FormatDecimal(m_sourceCapacity / platform::kSectorSize));
+  SetText(id::kStartSector, "0");
+}
+
+void CMainDlg::OnStartRecovery() { scan::StartRecovery(*this); }
+
+void CMainDlg::OnSelectFolder() {
+  // A cancelled picker keeps the folder the field had.
+  if (auto folder = shell().PickFolder()) SetText(id::kOutputFolder, *folder);
+}
+
+void CMainDlg::OnViewPhotos() { shell().OpenFolder(Text(id::kOutputFolder)); }
+
+void CMainDlg::OnCancel() { shell().EndDialog(); }
+
+int CMainDlg::AttachDrive(const std::string& name) {
+  Control& list = driveList();
+  for (size_t r = 0; r < list.rows.size(); ++r) {
+    if (!list.rows[r].empty() && list.rows[r][0] == name) return static_cast<int>(r);
+  }
+  std::vector<std::string> row(kDriveListColumns);
+  row[0] = name;
+  row[kNameColumn] = name;
+  if (platform::DeviceHandle device = opener().Open(platform::kDevicePrefix + name,
+                                                    platform::Access::kRead)) {
+    platform::DiskGeometry g;
+    if (platform::GeometryOf(*device, &g)) {
+      uint64_t capacity = static_cast<uint64_t>(g.cylinders) * g.tracksPerCylinder *
+                          g.sectorsPerTrack * g.bytesPerSector;
+      row[kCapacityColumn] = scan::FormatDecimal(capacity);
+      row[8] = std::to_string(g.cylinders);
+      row[9] = std::to_string(g.tracksPerCylinder);
+      row[10] = std::to_string(g.sectorsPerTrack);
+      row[11] = std::to_string(g.bytesPerSector);
+    }
+  }
+  list.rows.push_back(std::move(row));
+  return static_cast<int>(list.rows.size() - 1);
+}
+
+void CMainDlg::SelectDriveRow(int row) {
+  driveList().selected = row;
+  OnDriveListClick();
+}
+
+}  // namespace app

@@ -1,0 +1,94 @@
+// CMainDlg: the main window with its commands. Each command is reached by
+// its control's identifier, as the window's message map routes clicks.
+//
+// The commands live in one file per area: main_dlg.cpp (start, source and
+// folder), dlg_types.cpp (type check boxes, single-type scans), dlg_drives.cpp
+// (physical drive list), dlg_volumes.cpp (volumes, survey, volume copies),
+// dlg_console.cpp (management console), dlg_clone.cpp (clones).
+#pragma once
+
+#include <string>
+
+#include "app/window_model.h"
+
+namespace app {
+
+class CMainDlg : public WindowModel {
+ public:
+  CMainDlg(platform::Shell& shell, platform::DeviceOpener& opener);
+
+  // Window initialisation: field defaults, the default output folder, then
+  // the list set-ups in their fixed order.
+  bool OnInitDialog();
+
+  // Sends the command of control `id`, as a click on it would: an automatic
+  // check box toggles first. Returns false when no command is bound to `id`.
+  bool Press(int id);
+  static bool HasCommand(int id);
+
+  // --- Source, folder and the recovery scan (main_dlg.cpp) ----------------
+  void OnDriveListClick();
+  void OnStartRecovery();
+  void OnSelectFolder();
+  void OnViewPhotos();
+  void OnCancel();  // Exit, Escape, the close box
+
+  // Adds a row for a drive given by name or path (an image file, a device
+  // node) at the end of the drive list, unless a row of that name is there
+  // already. Returns the row's index.
+  int AttachDrive(const std::string& name);
+  // Selects row `row` of the drive list (-1: none), as a click would.
+  void SelectDriveRow(int row);
+
+  // --- Type check boxes and single-type scans (dlg_types.cpp) -------------
+  void OnTypeCheckBox(int boxId);
+  void OnPstRecovery();
+  void OnOffice();
+
+  // --- Physical drive list (dlg_drives.cpp) --------------------------------
+  void InitDriveListColumns();
+  bool ConnectNamespace();
+  bool ListDiskDrives();
+  bool ConnectAndListDisks();
+  void FillDriveList();
+  void OnDiskInfo1();
+
+  // --- Volumes, boot-sector survey, volume copies (dlg_volumes.cpp) --------
+  void InitVolumeListColumns();
+  void InitBootListColumns();
+  void InitFatListColumns();
+  void ListLogicalDrives();
+  void OnGetLogicalDriveInfo();
+  void OnSearchForSuspects();
+  void OnVolumeTarget();
+  void OnCopy();
+  void OnDvdCopy();
+  void OnRawRecovery();
+
+  // --- Management console (dlg_console.cpp) --------------------------------
+  void OnConnect();
+  void OnEnumDisks();
+  void OnMakeOffice();
+  void OnDiskInfo();
+  void OnMirror();
+
+  // --- Clones (dlg_clone.cpp) -----------------------------------------------
+  void OnTarget();
+  void OnClone();
+  void OnStopRun();
+  void On512SecJmp();
+  void OnErrBreakClone();
+  void OnOneSectorClone();
+  void OnErrPauseOneSec();
+  void OnAdd();
+  void OnIncStartSecNum();
+  void OnSectorPlusOne();
+  void OnClear123();
+  void OnCopyLayout();
+  void OnDriveSignature();
+};
+
+// The default output folder: the user's home followed by "/Lumisave".
+std::string DefaultOutputFolder();
+
+}  // namespace app

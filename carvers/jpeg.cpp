@@ -1,0 +1,75 @@
+#include "carvers/jpeg.h"
+
+#include "scan/numbers.h"
+
+namespace carvers {
+namespace {
+
+const uint8_t kEndOfImage[2] = {0xFF, 0xD9};
+
+bool StartsWith(SectorBytes bytes, uint8_t fourth) {
+  const uint8_t* s = bytes.data;
+  return s[0] == 0xFF && s[1] == 0xD8 && s[2] == 0xFF && s[3] == fourth;
+}
+
+// FF D9 in this pass: the marker's offset + 1, or above `count` when absent.
+// A pass of fewer than 2 bytes counts as a find at the first byte.
+int32_t SearchEnd(const uint8_t* buffer, uint32_t count) {
+  return scan::FindMarker(buffer, static_cast<int32_t>(count), kEndOfImage, 2);
+}
+
+// EXIF pictures carry a thumbnail with its own end marker near the start,
+// so the first FF D9 seen only arms the search; the file ends at the first
+// FF D9 of a later pass.
+class ExifEnd : public CopyRules {
+ public:
+  uint32_t EndOfPass(uint8_t* buffer, uint32_t count, uint64_t& remaining) override {
+    uint32_t keep = count;
+    if (state_ == kArmed) {
+      int32_t f = SearchEnd(buffer, count);
+      if (static_cast<uint32_t>(f) <= count) {
+        state_ = kDone;
+        keep = static_cast<uint32_t>(f) + 1;
+        remaining = 0;
+      }
+    }
+    if (state_ == kNoMarker) {
+      int32_t f = SearchEnd(buffer, count);
+      if (static_cast<uint32_t>(f) <= count) state_ = kArmed;
+    }
+    return keep;
+  }
+
+ private:
+  enum State { kNoMarker = 0, kArmed = 1, kDone = 3 };
+  State state_ = kNoMarker;
+};
+
+// JFIF pictures end at the first FF D9, in any pass.
+class JfifEnd : public CopyRules {
+ public:
+  uint32_t EndOfPass(uint8_t* buffer, uint32_t count, uint64_t& remaining) override {
+    int32_t f = SearchEnd(buffer, count);
+    if (static_cast<uint32_t>(f) > count) return count;
+    remaining = 0;
+    return static_cast<uint32_t>(f) + 1;
+  }
+};
+
+}  // namespace
+
+int CarveJpeg(uint64_t sector, platform::Device& device, SectorBytes bytes, std::string folder,
+              Owner& owner) {
+  if (!StartsWith(bytes, 0xE1)) return 0;
+  ExifEnd rules;
+  return CopyOut(sector, device, folder, "jpg", 10000, rules, owner);
+}
+
+int CarveJpeg0(uint64_t sector, platform::Device& device, SectorBytes bytes, std::string folder,
+               Owner& owner) {
+  if (!StartsWith(bytes, 0xE0)) return 0;
+  JfifEnd rules;
+  return CopyOut(sector, device, folder, "jpg", 8000, rules, owner);
+}
+
+}  // namespace carvers

@@ -1,0 +1,44 @@
+// The subcommands of the command line. Each drives one main window through
+// the same commands the window's buttons send.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <string>
+
+#include "app/main_dlg.h"
+#include "cli/console_shell.h"
+#include "platform/drives.h"
+
+namespace cli {
+
+// What every subcommand shares: its exit status and the --yes/--no answer.
+struct Context {
+  int status = 0;
+  bool yes = false;
+  bool no = false;
+  Preset preset() const { return yes ? Preset::kYes : no ? Preset::kNo : Preset::kAsk; }
+};
+
+// Adds --yes and --no to a subcommand.
+void AddAnswerFlags(CLI::App& command, Context& context);
+
+// One window on the console, initialised as at start.
+struct Window {
+  explicit Window(Preset preset);
+  ConsoleShell shell;
+  platform::DeviceOpener opener;
+  app::CMainDlg dlg;
+};
+
+// Clicks the source drive's row, as a user would in the drive list. When
+// `source` cannot be opened, says why in plain words on stderr first (the
+// command then goes on, and the window's own checks report it).
+void SelectSource(Window& window, const std::string& source);
+
+// The exit status after a command: 1 when it ended on a failure message.
+int StatusOf(const Window& window);
+
+void RegisterRecover(CLI::App& app, Context& context);
+
+}  // namespace cli

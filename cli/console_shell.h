@@ -1,0 +1,58 @@
+// The window's front end on a terminal: every message box is one line
+// "CAPTION: TEXT" on stderr, questions are answered by --yes/--no or asked on
+// the terminal, and long commands draw a progress bar.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/shell.h"
+
+namespace cli {
+
+enum class Preset { kAsk, kYes, kNo };
+
+class ConsoleShell : public platform::Shell {
+ public:
+  explicit ConsoleShell(Preset preset = Preset::kAsk);
+  ~ConsoleShell() override;
+
+  platform::Answer MessageBox(const std::string& text, const std::string& caption,
+                              platform::Buttons buttons, platform::BoxKind kind) override;
+  std::optional<std::string> PickFolder() override;
+  void OpenFolder(const std::string& path) override;
+  void FieldChanged(int id, const std::string& text) override;
+
+  // Progress: `field` is the control whose text tells how far the command
+  // has come; `done` turns that text into units done out of `total` units of
+  // `unitBytes` bytes each.
+  void TrackProgress(int field, uint64_t total, uint64_t unitBytes,
+                     std::function<uint64_t(const std::string&)> done);
+  void EndProgress();
+
+  // Whether a failure message was shown: the command's exit status is then 1.
+  bool failed() const { return failed_; }
+
+ private:
+  void ClearBar();
+  void DrawBar(uint64_t done);
+
+  Preset preset_;
+  bool failed_ = false;
+  bool barShown_ = false;
+  bool terminal_ = false;
+  int field_ = -1;
+  uint64_t total_ = 0;
+  uint64_t unitBytes_ = 1;
+  std::function<uint64_t(const std::string&)> done_;
+  std::chrono::steady_clock::time_point started_;
+  std::chrono::steady_clock::time_point lastDraw_;
+};
+
+// "12.3 MB", "1.5 GB": a byte count for people.
+std::string HumanBytes(uint64_t bytes);
+
+}  // namespace cli

@@ -1,0 +1,51 @@
+// The machine's whole-disk block devices and how a drive name is opened.
+//
+// A drive is named as the drive list shows it: physicaldriveN is the N-th
+// whole disk under <sysfs>/block (sd*, mmcblk*, nvme*n*, vd*, hd*, xvd*, and
+// loop devices that have a backing file), in name order. A name may also be a
+// path: an image file or a block device node.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/device.h"
+
+namespace platform {
+
+// "\\.\" – what the window puts in front of a drive name to open it.
+inline constexpr const char* kDevicePrefix = "\\\\.\\";
+
+struct WholeDisk {
+  std::string name;  // sda
+  std::string node;  // /dev/sda
+};
+
+std::vector<WholeDisk> ListWholeDisks(const std::string& sysRoot);
+
+class DeviceOpener {
+ public:
+  explicit DeviceOpener(std::string sysRoot = "/sys", std::string devRoot = "/dev");
+  virtual ~DeviceOpener() = default;
+
+  // Opens "\\.\" + name (the prefix is optional). Null on failure, errno set.
+  virtual DeviceHandle Open(const std::string& path, Access access);
+
+  // The file a drive name stands for: /dev/sdb for physicaldrive1, the path
+  // itself for a path; empty when the name is unknown.
+  virtual std::string Resolve(const std::string& name) const;
+
+  const std::string& sysRoot() const { return sysRoot_; }
+
+ private:
+  std::string sysRoot_;
+  std::string devRoot_;
+};
+
+// "physicaldrive" followed by digits: the index, else -1.
+int PhysicalDriveIndex(const std::string& name);
+
+// The name without a leading "\\.\".
+std::string StripDevicePrefix(const std::string& path);
+
+}  // namespace platform

@@ -1,0 +1,58 @@
+#include "platform/fs.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace platform {
+
+bool CreateFolder(const std::string& path) {
+  return !path.empty() && ::mkdir(path.c_str(), 0755) == 0;
+}
+
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // File systems without RENAME_NOREPLACE: link fails when `to` exists.
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return true;
+}
+
+std::string HomeFolder() {
+  if (const char* home = std::getenv("HOME"); home && *home) return home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && *pw->pw_dir) {
+    return pw->pw_dir;
+  }
+  return "/";
+}
+
+bool IsBlockDevice(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string OpenFailureReason(const std::string& path, int error) {
+  std::string reason = std::strerror(error);
+  if ((error == EACCES || error == EPERM) && IsBlockDevice(path) && ::geteuid() != 0) {
+    reason += " (reading a drive needs root: run with sudo)";
+  } else if (error == EBUSY) {
+    reason += " (the drive is mounted or in use)";
+  }
+  return reason;
+}
+
+}  // namespace platform

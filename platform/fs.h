@@ -1,0 +1,24 @@
+// Folders, renames and the user's home, over POSIX.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Creates one folder; an existing folder (or any failure) is not reported.
+bool CreateFolder(const std::string& path);
+
+// Renames `from` to `to` only when nothing is at `to` yet.
+bool RenameNoReplace(const std::string& from, const std::string& to);
+
+// The user's home folder: $HOME, else the password database, else "/".
+std::string HomeFolder();
+
+bool IsBlockDevice(const std::string& path);
+bool Exists(const std::string& path);
+
+// A short reason why `path` could not be opened, for messages: the system's
+// error text, with a hint when a block device needs root.
+std::string OpenFailureReason(const std::string& path, int error);
+
+}  // namespace platform

@@ -1,0 +1,74 @@
+#include "scan/numbers.h"
+
+#include <cstring>
+
+namespace scan {
+namespace {
+
+uint8_t Upper(uint8_t c) { return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c; }
+uint8_t Lower(uint8_t c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+
+bool EqualIgnoringCase(const uint8_t* a, const uint8_t* b, int32_t k) {
+  for (int32_t i = 0; i < k; ++i) {
+    if (a[i] != b[i] && Upper(a[i]) != Upper(b[i])) return false;
+  }
+  return true;
+}
+
+// First offset at or after `from` (and below n) whose byte is c, or -1.
+int32_t FindByte(const uint8_t* buffer, int32_t from, int32_t n, uint8_t c) {
+  if (from >= n) return -1;
+  const void* hit = std::memchr(buffer + from, c, static_cast<size_t>(n - from));
+  return hit ? static_cast<int32_t>(static_cast<const uint8_t*>(hit) - buffer) : -1;
+}
+
+}  // namespace
+
+uint64_t ParseDecimal(const std::string& text) {
+  uint64_t value = 0;
+  uint64_t power = 1;
+  for (size_t i = text.size(); i-- > 0;) {
+    char c = text[i];
+    uint64_t digit = (c >= '0' && c <= '9') ? static_cast<uint64_t>(c - '0') : 0;
+    value += digit * power;
+    power *= 10;
+  }
+  return value;
+}
+
+std::string FormatDecimal(uint64_t value) {
+  char digits[20];
+  int n = 0;
+  while (value != 0) {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  std::string text;
+  text.reserve(static_cast<size_t>(n));
+  while (n > 0) text.push_back(digits[--n]);
+  return text;
+}
+
+int32_t FindMarker(const uint8_t* buffer, int32_t n, const uint8_t* marker, int32_t k) {
+  if (n < k) return 0;
+  const uint8_t upper = Upper(marker[0]);
+  const uint8_t lower = Lower(marker[0]);
+  int32_t start = 0;
+  // The upper-case candidates are exhausted first; from then on only the
+  // lower-case form is looked for.
+  bool upperDone = false;
+  for (;;) {
+    int32_t p = -1;
+    if (!upperDone) {
+      p = FindByte(buffer, start, n, upper);
+      if (p < 0) upperDone = true;
+    }
+    if (p < 0) p = FindByte(buffer, start, n, lower);
+    if (p < 0) return n + 10;
+    if (p + k <= n && EqualIgnoringCase(buffer + p, marker, k)) return p + 1;
+    start = p + 1;
+    if (n - start < k) return n + 10;
+  }
+}
+
+}  // namespace scan

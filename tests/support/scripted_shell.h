@@ -1,0 +1,54 @@
+// A front end for tests: records every message box and answers questions
+// from a queue (No when the queue is empty).
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/shell.h"
+
+namespace testing_support {
+
+struct Box {
+  std::string text;
+  std::string caption;
+  platform::Buttons buttons;
+  bool operator==(const Box& o) const {
+    return text == o.text && caption == o.caption && buttons == o.buttons;
+  }
+};
+
+class ScriptedShell : public platform::Shell {
+ public:
+  platform::Answer MessageBox(const std::string& text, const std::string& caption,
+                              platform::Buttons buttons, platform::BoxKind) override {
+    boxes.push_back({text, caption, buttons});
+    if (buttons == platform::Buttons::kOk) return platform::Answer::kOk;
+    if (answers.empty()) return platform::Answer::kNo;
+    platform::Answer a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  std::optional<std::string> PickFolder() override { return pickedFolder; }
+  void OpenFolder(const std::string& path) override { opened.push_back(path); }
+  void FieldChanged(int id, const std::string& text) override {
+    changes.push_back({id, text});
+  }
+
+  // The captions and texts of the boxes shown, "CAPTION: TEXT" each.
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> out;
+    for (const Box& b : boxes) out.push_back(b.caption + ": " + b.text);
+    return out;
+  }
+
+  std::vector<Box> boxes;
+  std::deque<platform::Answer> answers;
+  std::optional<std::string> pickedFolder;
+  std::vector<std::string> opened;
+  std::vector<std::pair<int, std::string>> changes;
+};
+
+}  // namespace testing_support
