@@ -14,9 +14,7 @@
 #include "platform/drives.h"
 #include "platform/shell.h"
 
-namespace platform {
-class WbemServices;  // the management service connection
-}
+#include "platform/wbem.h"
 
 namespace app {
 
@@ -107,6 +105,10 @@ class WindowModel {
 
   platform::Shell& shell() { return shell_; }
   platform::DeviceOpener& opener() { return opener_; }
+  // The management service layer; a default one over the real machine
+  // unless a front end or a test sets its own.
+  platform::ManagementLayer& management() { return *management_; }
+  void SetManagement(platform::ManagementLayer* layer) { management_ = layer ? layer : &ownLayer_; }
 
   // --- Members, in the window's declaration order ----------------------------
   uint64_t m_targetCapacity = 0;
@@ -145,6 +147,8 @@ class WindowModel {
 
   platform::Shell& shell_;
   platform::DeviceOpener& opener_;
+  platform::ManagementLayer ownLayer_;
+  platform::ManagementLayer* management_ = &ownLayer_;
   std::vector<Control> controls_;
   std::map<int, size_t> index_;
 };
