@@ -1,12 +1,23 @@
-// The management console. (Not built yet: the commands do nothing.)
+// The management console.
 #include "app/main_dlg.h"
+#include "inventory/console.h"
 
 namespace app {
 
-void CMainDlg::OnConnect() {}
-void CMainDlg::OnEnumDisks() {}
-void CMainDlg::OnMakeOffice() {}
-void CMainDlg::OnDiskInfo() {}
-void CMainDlg::OnMirror() {}
+void CMainDlg::OnConnect() {
+  shell().Busy(true);
+  ConnectNamespace();
+  shell().Busy(false);
+}
+
+void CMainDlg::OnEnumDisks() {
+  shell().Busy(true);
+  ListDiskDrives();
+  shell().Busy(false);
+}
+
+void CMainDlg::OnMakeOffice() { inventory::MakeOffice(*this); }
+void CMainDlg::OnDiskInfo() { inventory::DiskInfo(*this); }
+void CMainDlg::OnMirror() { inventory::StartMirror(*this); }
 
 }  // namespace app

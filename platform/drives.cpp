@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/volumes.h"
+
 namespace platform {
 namespace {
 
@@ -65,10 +67,19 @@ std::string StripDevicePrefix(const std::string& path) {
   return StartsWith(path, kDevicePrefix) ? path.substr(4) : path;
 }
 
-DeviceOpener::DeviceOpener(std::string sysRoot, std::string devRoot)
-    : sysRoot_(std::move(sysRoot)), devRoot_(std::move(devRoot)) {}
+DeviceOpener::DeviceOpener(std::string sysRoot, std::string devRoot, std::string mountInfo)
+    : sysRoot_(std::move(sysRoot)), devRoot_(std::move(devRoot)), mountInfo_(std::move(mountInfo)) {}
+
+namespace {
+bool IsVolumeName(const std::string& name) { return name.size() == 2 && DriveLetterOf(name) != 0; }
+}  // namespace
 
 std::string DeviceOpener::Resolve(const std::string& name) const {
+  if (IsVolumeName(name)) {
+    const VolumeTable table(MachineSources{sysRoot_, devRoot_, mountInfo_, "", {}});
+    const Volume* volume = table.Find(name);
+    return volume ? volume->node : "";
+  }
   int index = PhysicalDriveIndex(name);
   if (index < 0) return name;
   std::vector<WholeDisk> disks = ListWholeDisks(sysRoot_);
@@ -77,7 +88,22 @@ std::string DeviceOpener::Resolve(const std::string& name) const {
 }
 
 DeviceHandle DeviceOpener::Open(const std::string& path, Access access) {
-  std::string file = Resolve(StripDevicePrefix(path));
+  const std::string name = StripDevicePrefix(path);
+  std::string file;
+  if (IsVolumeName(name)) {
+    const VolumeTable table(MachineSources{sysRoot_, devRoot_, mountInfo_, "", {}});
+    const Volume* volume = table.Find(name);
+    // A mounted volume belongs to its file system: writing under it would
+    // corrupt it. (A block device is also opened exclusively, which the
+    // kernel refuses while it is mounted; this covers every kind of node.)
+    if (volume && access == Access::kReadWrite && !volume->mountPoint.empty()) {
+      errno = EBUSY;
+      return nullptr;
+    }
+    if (volume) file = volume->node;
+  } else {
+    file = Resolve(name);
+  }
   if (file.empty()) {
     errno = ENOENT;
     return nullptr;

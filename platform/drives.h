@@ -3,7 +3,8 @@
 // A drive is named as the drive list shows it: physicaldriveN is the N-th
 // whole disk under <sysfs>/block (sd*, mmcblk*, nvme*n*, vd*, hd*, xvd*, and
 // loop devices that have a backing file), in name order. A name may also be a
-// path: an image file or a block device node.
+// path: an image file or a block device node. "X:" names a volume by its
+// drive letter (see platform/volumes.h).
 #pragma once
 
 #include <string>
@@ -25,14 +26,17 @@ std::vector<WholeDisk> ListWholeDisks(const std::string& sysRoot);
 
 class DeviceOpener {
  public:
-  explicit DeviceOpener(std::string sysRoot = "/sys", std::string devRoot = "/dev");
+  explicit DeviceOpener(std::string sysRoot = "/sys", std::string devRoot = "/dev",
+                        std::string mountInfo = "/proc/self/mountinfo");
   virtual ~DeviceOpener() = default;
 
   // Opens "\\.\" + name (the prefix is optional). Null on failure, errno set.
+  // A mounted volume ("X:") is not opened for writing (EBUSY).
   virtual DeviceHandle Open(const std::string& path, Access access);
 
-  // The file a drive name stands for: /dev/sdb for physicaldrive1, the path
-  // itself for a path; empty when the name is unknown.
+  // The file a drive name stands for: /dev/sdb for physicaldrive1, the
+  // volume's device for "D:", the path itself for a path; empty when the
+  // name is unknown.
   virtual std::string Resolve(const std::string& name) const;
 
   const std::string& sysRoot() const { return sysRoot_; }
@@ -40,6 +44,7 @@ class DeviceOpener {
  private:
   std::string sysRoot_;
   std::string devRoot_;
+  std::string mountInfo_;
 };
 
 // "physicaldrive" followed by digits: the index, else -1.
