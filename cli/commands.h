@@ -40,5 +40,7 @@ void SelectSource(Window& window, const std::string& source);
 int StatusOf(const Window& window);
 
 void RegisterRecover(CLI::App& app, Context& context);
+void RegisterVolumes(CLI::App& app, Context& context);
+void RegisterSurvey(CLI::App& app, Context& context);
 
 }  // namespace cli

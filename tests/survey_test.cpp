@@ -1,5 +1,8 @@
 // The boot-sector survey over small images: an MBR with a real FAT32 volume
 // made by mkfs.fat, an NTFS-like boot sector, and near misses.
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/main_dlg.h"
@@ -195,6 +198,53 @@ TEST_F(SurveyTest, WithNoDriveSelectedNothingIsReadAndTheFieldKeepsItsText) {
   EXPECT_EQ(s.shell.Lines(), (std::vector<std::string>{"Lumisave: open source disk error"}));
   EXPECT_EQ(s.dlg.Text(app::id::kProgress), "524288");
   EXPECT_TRUE(s.dlg.bootList().rows.empty());
+}
+
+}  // namespace
+
+namespace {
+
+std::string RunBinary(const std::string& args, int* status) {
+  std::string out;
+  FILE* p = ::popen((std::string(LUMISAVE_BINARY) + " " + args + " 2>/dev/null").c_str(), "r");
+  char buf[512];
+  while (p && std::fgets(buf, sizeof buf, p)) out += buf;
+  *status = p ? WEXITSTATUS(::pclose(p)) : -1;
+  return out;
+}
+
+TEST(SurveyCommand, PrintsBothListsOneRowALine) {
+  TempDir dir;
+  const std::string path = dir / "card.img";
+  const uint8_t fat[4] = {0xF8, 0xFF, 0xFF, 0x0F};
+  testing_support::ImageBuilder(2048)
+      .PutSector(0, BootSector("NTFS    ", "", 0x55, 0xAA))
+      .PutSector(100, BootSector("MSWIN4.1", "FAT32   ", 0x55, 0xAA))
+      .Put(132 * 512, Bytes(fat, fat + 4))
+      .Put(1500 * 512, Bytes(fat, fat + 4))
+      .WriteTo(path);
+  int status = 0;
+  EXPECT_EQ(RunBinary("survey --source " + path, &status),
+            "BootType\tSecNum\nNTFS\t\nFAT32\t100\nFatType\tSecNum\nFAT32\t132\nFAT32\t1500\n");
+  EXPECT_EQ(status, 0);
+  // One chunk only: the table at 1500 lies beyond it.
+  EXPECT_EQ(RunBinary("survey --source " + path + " --bytes 262144", &status),
+            "BootType\tSecNum\nNTFS\t\nFAT32\t100\nFatType\tSecNum\nFAT32\t132\n");
+  RunBinary("survey --source " + dir / "missing.img", &status);
+  EXPECT_EQ(status, 1);
+  RunBinary("survey --source " + path + " --bytes lots", &status);
+  EXPECT_EQ(status, 2);
+}
+
+TEST(VolumesCommand, PrintsTheVolumeListAndTheDrivesLetters) {
+  int status = 0;
+  const std::string out = RunBinary("volumes", &status);
+  EXPECT_EQ(out.rfind("LogicalDrive\tDrive Type\tFreeForCaller\tTotalCapacity\tFreeSpace\t"
+                      "FileSystem\tVolumeName\n",
+                      0),
+            0u)
+      << out;
+  EXPECT_NE(out.find("\n\n"), std::string::npos);  // then the drives with their letters
 }
 
 }  // namespace
