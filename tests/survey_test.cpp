@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 #include "app/main_dlg.h"
 #include "inventory/survey.h"
@@ -36,32 +37,38 @@ Bytes BootSector(const std::string& at3, const std::string& at82, uint8_t b510, 
 // An MBR whose one partition (type 0x0C) starts at sector 63 and holds a
 // FAT32 volume; an NTFS boot sector at 80000; at 80001 a sector with "FAT32"
 // and 0x55 but not 0xAA; at 80002 a sector with "NTFS" but no signature.
+void PutSector(const std::string& path, uint64_t sector, const Bytes& data) {
+  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(static_cast<std::streamoff>(sector * 512));
+  f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
 std::string MakeSurveyImage(const TempDir& dir) {
   const std::string path = dir / "disk.img";
-  testing_support::ImageBuilder(kImageSectors).WriteTo(path);
+  testing_support::WriteFile(path, {});
+  std::filesystem::resize_file(path, kImageSectors * 512);
   const std::string cmd =
       "mkfs.fat -F 32 -s 1 --offset=63 '" + path + "' 36000 >/dev/null 2>&1";
   EXPECT_EQ(std::system(cmd.c_str()), 0);
-  Bytes image = testing_support::ReadFile(path);
   Bytes mbr(512, 0);
   const uint8_t entry[16] = {0x00, 0, 0, 0, 0x0C, 0, 0, 0, 63, 0, 0, 0, 0x40, 0x19, 0x01, 0};
   std::copy(entry, entry + 16, mbr.begin() + 446);
   mbr[510] = 0x55;
   mbr[511] = 0xAA;
-  testing_support::ImageBuilder b(0);
-  b.bytes() = std::move(image);
-  b.PutSector(0, mbr)
-      .PutSector(80000, BootSector("NTFS    ", "", 0x55, 0xAA))
-      .PutSector(80001, BootSector("MSDOS5.0", "FAT32   ", 0x55, 0x00))
-      .PutSector(80002, BootSector("NTFS    ", "", 0x00, 0x00))
-      .WriteTo(path);
+  PutSector(path, 0, mbr);
+  PutSector(path, 80000, BootSector("NTFS    ", "", 0x55, 0xAA));
+  PutSector(path, 80001, BootSector("MSDOS5.0", "FAT32   ", 0x55, 0x00));
+  PutSector(path, 80002, BootSector("NTFS    ", "", 0x00, 0x00));
   return path;
 }
 
 // Where mkfs.fat put the two allocation tables.
 std::pair<uint64_t, uint64_t> FatSectors(const std::string& image) {
-  const Bytes b = testing_support::ReadFile(image);
-  const uint8_t* boot = b.data() + kVolumeStart * 512;
+  Bytes b(512);
+  std::ifstream(image, std::ios::binary)
+      .seekg(kVolumeStart * 512)
+      .read(reinterpret_cast<char*>(b.data()), 512);
+  const uint8_t* boot = b.data();
   const uint64_t reserved = boot[14] | boot[15] << 8;
   const uint64_t fatSize = boot[36] | boot[37] << 8 | boot[38] << 16 | uint64_t{boot[39]} << 24;
   const uint64_t first = kVolumeStart + reserved;
