@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/drives.h"
+#include "platform/fault_device.h"
 #include "platform/wbem.h"
 #include "tests/support/fixtures.h"
 
@@ -95,45 +96,23 @@ class Machine {
   int mountId_ = 40;
 };
 
-// A device over an image file on which chosen sectors cannot be read, writes
-// fail from a chosen offset, and, if asked, every read at or past the end
-// fails instead of returning 0 bytes.
-class TestDevice : public platform::Device {
+// A fault-injecting device that can also answer every read at or past the
+// end with an error instead of 0 bytes, as some drives do.
+class TestDevice : public platform::FaultyDevice {
  public:
-  TestDevice(platform::DeviceHandle inner, std::set<uint64_t> bad, uint64_t failWritesFrom,
-             bool errorPastEnd)
-      : inner_(std::move(inner)),
-        bad_(std::move(bad)),
-        failWritesFrom_(failWritesFrom),
-        errorPastEnd_(errorPastEnd) {}
+  TestDevice(platform::DeviceHandle inner, std::set<uint64_t> bad, bool errorPastEnd)
+      : FaultyDevice(std::move(inner), std::move(bad)), errorPastEnd_(errorPastEnd) {}
 
   bool Read(void* buffer, uint32_t count, uint32_t* got) override {
-    *got = 0;
     uint64_t length = 0;
-    inner_->Length(&length);
-    const uint64_t begin = Position();
-    if (errorPastEnd_ && begin + count > length) return false;
-    const uint64_t end = std::min<uint64_t>(begin + count, length);
-    auto it = bad_.lower_bound(begin / 512);
-    if (begin < end && it != bad_.end() && *it * 512 < end) return false;
-    return inner_->Read(buffer, count, got);
+    if (errorPastEnd_ && Length(&length) && Position() + count > length) {
+      *got = 0;
+      return false;
+    }
+    return FaultyDevice::Read(buffer, count, got);
   }
-  bool Write(const void* buffer, uint32_t count, uint32_t* written) override {
-    *written = 0;
-    if (Position() + count > failWritesFrom_) return false;
-    return inner_->Write(buffer, count, written);
-  }
-  bool Seek(uint64_t offset) override { return inner_->Seek(offset); }
-  bool Skip(int64_t delta) override { return inner_->Skip(delta); }
-  bool SeekEnd() override { return inner_->SeekEnd(); }
-  uint64_t Position() const override { return inner_->Position(); }
-  bool Flush() override { return inner_->Flush(); }
-  bool Length(uint64_t* bytes) override { return inner_->Length(bytes); }
 
  private:
-  platform::DeviceHandle inner_;
-  std::set<uint64_t> bad_;
-  uint64_t failWritesFrom_;
   bool errorPastEnd_;
 };
 
@@ -155,8 +134,10 @@ class FaultOpener : public platform::DeviceOpener {
     platform::DeviceHandle device = DeviceOpener::Open(path, access);
     auto it = faults_.find(platform::StripDevicePrefix(path));
     if (!device || it == faults_.end()) return device;
-    return std::make_unique<TestDevice>(std::move(device), it->second.bad,
-                                        it->second.failWritesFrom, it->second.errorPastEnd);
+    auto faulty =
+        std::make_unique<TestDevice>(std::move(device), it->second.bad, it->second.errorPastEnd);
+    faulty->FailWritesFrom(it->second.failWritesFrom);
+    return faulty;
   }
 
  private:
