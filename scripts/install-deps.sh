@@ -13,7 +13,7 @@ packages=(
   # the sample card: a FAT32 file system, real JPEG encoders and EXIF tools
   dosfstools mtools fdisk imagemagick libimage-exiftool-perl libjpeg-turbo-progs
   # loop devices for the tests that use real block devices
-  util-linux mount
+  util-linux mount e2fsprogs
 )
 
 missing=()
