@@ -7,6 +7,7 @@
 
 #include "app/main_dlg.h"
 #include "inventory/console.h"
+#include "platform/dir_watch.h"
 #include "tests/support/scripted_shell.h"
 #include "tests/volume_fixture.h"
 
@@ -168,6 +169,35 @@ TEST_F(MirrorDeathTest, ChangesAreTakenInAndALostFolderEndsTheProcess) {
         inventory::WatchFolders(windows, root);
       },
       testing::ExitedWithCode(ENOENT), "");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ChangeWatch, ASubtreeWatchTakesInFoldersMadeAfterItStarted) {
+  testing_support::TempDir dir;
+  const std::string windows = dir / "WINDOWS";
+  std::filesystem::create_directories(windows);
+  std::filesystem::create_directories(dir / "a/b");
+  int error = 0;
+  auto first = platform::ChangeWatch::Start(windows, false, platform::kChangeFileName, &error);
+  auto second = platform::ChangeWatch::Start(dir.path(), true, platform::kChangeDirName, &error);
+  ASSERT_TRUE(first && second) << error;
+
+  std::filesystem::create_directories(dir / "a/b/c");  // in a folder there at the start
+  ASSERT_EQ(platform::ChangeWatch::WaitForEither(*first, *second, &error), 1);
+  ASSERT_TRUE(second->Rearm(&error));
+  std::filesystem::create_directories(dir / "a/b/c/d");  // in the folder just made
+  ASSERT_EQ(platform::ChangeWatch::WaitForEither(*first, *second, &error), 1);
+  ASSERT_TRUE(second->Rearm(&error));
+  testing_support::WriteFile(windows + "/new.txt", {});
+  EXPECT_EQ(platform::ChangeWatch::WaitForEither(*first, *second, &error), 0);
+  EXPECT_TRUE(first->Rearm(&error));
+
+  // A folder that does not exist cannot be watched: its error is told.
+  EXPECT_EQ(platform::ChangeWatch::Start(dir / "none", false, 1, &error), nullptr);
+  EXPECT_EQ(error, ENOENT);
 }
 
 }  // namespace
