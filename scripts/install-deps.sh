@@ -9,7 +9,7 @@ packages=(
   libwxgtk3.2-dev libcli11-dev libblkid-dev libmount-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth
+  xvfb xauth time bc
   # the sample card: a FAT32 file system, real JPEG encoders and EXIF tools
   dosfstools mtools fdisk imagemagick libimage-exiftool-perl libjpeg-turbo-progs
   # loop devices for the tests that use real block devices
