@@ -1,0 +1,122 @@
+// Helpers shared by the carver tests: headers built byte by byte, a carver
+// run on a small image, real files written by the system's own tools.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/main_dlg.h"
+#include "carvers/carver.h"
+#include "platform/device.h"
+#include "scan/folders.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/scripted_shell.h"
+
+namespace carver_cases {
+
+using testing_support::Bytes;
+
+// `size` bytes of a pattern that holds no signature, end marker or zero.
+inline Bytes Filler(size_t size) {
+  Bytes b(size);
+  for (size_t i = 0; i < size; ++i) b[i] = static_cast<uint8_t>(0x60 + i % 23);
+  return b;
+}
+
+inline void Put(Bytes& b, size_t offset, const std::string& text) {
+  if (b.size() < offset + text.size()) b.resize(offset + text.size());
+  std::memcpy(b.data() + offset, text.data(), text.size());
+}
+
+inline void PutLe32(Bytes& b, size_t offset, uint32_t v) {
+  Put(b, offset, std::string{static_cast<char>(v), static_cast<char>(v >> 8),
+                             static_cast<char>(v >> 16), static_cast<char>(v >> 24)});
+}
+
+inline std::string Raw(std::initializer_list<int> bytes) {
+  std::string s;
+  for (int b : bytes) s.push_back(static_cast<char>(b));
+  return s;
+}
+
+// Counts the bytes the carver asks the device for: the copy bound of a
+// file, also where the image ends long before it.
+class CountingDevice : public platform::Device {
+ public:
+  explicit CountingDevice(platform::DeviceHandle inner) : inner_(std::move(inner)) {}
+  bool Read(void* buffer, uint32_t count, uint32_t* got) override {
+    requested += count;
+    return inner_->Read(buffer, count, got);
+  }
+  bool Write(const void* buffer, uint32_t count, uint32_t* written) override {
+    return inner_->Write(buffer, count, written);
+  }
+  bool Seek(uint64_t offset) override { return inner_->Seek(offset); }
+  bool Skip(int64_t delta) override { return inner_->Skip(delta); }
+  bool SeekEnd() override { return inner_->SeekEnd(); }
+  uint64_t Position() const override { return inner_->Position(); }
+  bool Flush() override { return inner_->Flush(); }
+  bool Length(uint64_t* bytes) override { return inner_->Length(bytes); }
+
+  uint64_t requested = 0;
+
+ private:
+  platform::DeviceHandle inner_;
+};
+
+struct CarveRun {
+  int result = 0;
+  uint64_t requestedSectors = 0;
+  bool positionKept = false;
+};
+
+// Writes `image` to a file, offers `sector` of it to `carve` with the
+// device positioned elsewhere (sector 3), the way a scan offers a sector of
+// its chunk (the sector's bytes and what follows it in a 512-sector chunk),
+// and says what happened.
+inline CarveRun RunCarver(carvers::CarveFn carve, const Bytes& image, uint64_t sector,
+                          const std::string& folder, testing_support::ScriptedShell& shell,
+                          const std::string& imagePath) {
+  testing_support::WriteFile(imagePath, image);
+  CountingDevice device(platform::OpenPath(imagePath, platform::Access::kRead));
+  // The chunk holding the sector, zero past the image's end.
+  const uint64_t chunkStart = sector / 512 * 512;
+  Bytes chunk(carvers::kChunkBytes, 0);
+  for (size_t i = 0; i < chunk.size() && chunkStart * 512 + i < image.size(); ++i) {
+    chunk[i] = image[chunkStart * 512 + i];
+  }
+  const size_t at = (sector - chunkStart) * 512;
+  device.Seek(3 * 512);
+  CarveRun run;
+  run.result = carve(sector, device, {chunk.data() + at, chunk.size() - at}, folder, shell);
+  run.requestedSectors = device.requested / 512;
+  run.positionKept = device.Position() == 3 * 512;
+  return run;
+}
+
+// Runs a shell command; true when it succeeded.
+inline bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+inline bool HaveTool(const std::string& tool) {
+  return Shell("command -v " + tool + " > /dev/null 2>&1");
+}
+
+// A window as the command line makes it, without the drive lists: the
+// output folder, the data-exchange field 1033 and an image as the source.
+struct TestWindow {
+  TestWindow() : dlg(shell, opener) {
+    scan::ResetFolderTable();
+    dlg.m_sectorsPerCluster = 8;
+    dlg.UpdateData(false);
+  }
+  void Source(const std::string& image) { dlg.SelectDriveRow(dlg.AttachDrive(image)); }
+
+  testing_support::ScriptedShell shell;
+  testing_support::TestOpener opener;
+  app::CMainDlg dlg;
+};
+
+}  // namespace carver_cases
