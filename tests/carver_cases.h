@@ -42,6 +42,53 @@ inline std::string Raw(std::initializer_list<int> bytes) {
   return s;
 }
 
+// A small file of each dispatch row's type (by the row's name), 4 sectors
+// long, that its carver takes: the signature and, where the type has one,
+// a size field of 2048 bytes or an end marker at its end.
+inline Bytes SampleFile(const std::string& type) {
+  Bytes b = Filler(2048);
+  auto head = [&b](const std::string& h, size_t at = 0) { Put(b, at, h); };
+  if (type == "JPEG" || type == "JPEG0") {
+    head(Raw({0xFF, 0xD8, 0xFF, type == "JPEG" ? 0xE1 : 0xE0}));
+    head(Raw({0xFF, 0xD9}), 2046);
+  } else if (type == "DOC" || type == "Excel") {
+    head(Raw({0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1}));
+    PutLe32(b, 48, type == "DOC" ? 0 : 2);  // 5 and 4 sectors
+    head(type == "DOC" ? Raw({0x0E, 0x00, 'b', 'j', 'b', 'j'})
+                       : Raw({0xE2, 0x00, 0x00, 0x00, 0x5C, 0x00, 0x70}),
+         544);
+  } else if (type == "QBB") {
+    head(Raw({0x45, 0x86, 0, 0}));
+  } else if (type == "PST") {
+    head("!BDN");
+    PutLe32(b, 168, 2048);
+  } else if (type == "BMP") {
+    head("BM");
+    PutLe32(b, 2, 2048);
+  } else if (type == "AVI") {
+    head(std::string("RIFF\0\0\0\0AVI ", 12));
+    PutLe32(b, 4, 2040);
+  } else if (type == "DBX") {
+    head(Raw({0xCF, 0xAD, 0x12, 0xFE}));
+    PutLe32(b, 36, 2048);
+  } else if (type == "OFFICE" || type == "ACCESS(MDB)") {
+    head(Raw({0, 1, 0, 0}) + "Standard Jet DB");
+  } else if (type == "CoreDraw") {
+    head(std::string("RIFF\0\0\0\0CDRA", 12));
+  } else if (type == "PDF") {
+    head("%PDF-1.4");
+    head("%%EOF\n", 2042);
+  } else if (type == "MCD") {
+    head("VectorWorks", 14);
+    head(Raw({'M', 'p', 0xCC, 0, 1, 0, 0, 0, 'T'}), 2039);
+  } else if (type == "Progress") {
+    head(Raw({0x1A, 0, 0}));
+    b[40] = '%';
+    b[43] = 0xFF;
+  }
+  return b;
+}
+
 // Counts the bytes the carver asks the device for: the copy bound of a
 // file, also where the image ends long before it.
 class CountingDevice : public platform::Device {
