@@ -31,8 +31,10 @@ struct SectorBytes {
 // Who shows a carver's message boxes.
 using Owner = platform::Shell;
 
+// The folder is passed by reference: the carvers only read it, and a sector
+// that starts no file then costs no copy of the text.
 using CarveFn = int (*)(uint64_t sector, platform::Device& device, SectorBytes bytes,
-                        std::string folder, Owner& owner);
+                        const std::string& folder, Owner& owner);
 
 // How one file type is copied once its signature matched: the shared steps
 // call these hooks, and each type fills in what it needs.

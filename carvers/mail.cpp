@@ -55,7 +55,7 @@ class DbxRules : public CopyRules {
 
 }  // namespace
 
-int CarvePst(uint64_t sector, platform::Device& device, SectorBytes bytes, std::string folder,
+int CarvePst(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
              Owner& owner) {
   if (std::memcmp(bytes.data, kPstSignature, sizeof(kPstSignature)) != 0) return 0;
   const uint64_t bound = SectorsFor(ReadLe32(bytes.data + kPstSizeOffset));
@@ -63,7 +63,7 @@ int CarvePst(uint64_t sector, platform::Device& device, SectorBytes bytes, std::
   return CopyOut(sector, device, folder, "pst", bound, rules, owner);
 }
 
-int CarveDbx(uint64_t sector, platform::Device& device, SectorBytes bytes, std::string folder,
+int CarveDbx(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
              Owner& owner) {
   if (std::memcmp(bytes.data, kDbxSignature, sizeof(kDbxSignature)) != 0) return 0;
   const uint32_t size = ReadLe32(bytes.data + kDbxSizeOffset);

@@ -10,9 +10,9 @@ namespace carvers {
 // A document title: at most 128 bytes and a terminating zero.
 constexpr size_t kTitleBytes = 129;
 
-int CarveDoc(uint64_t sector, platform::Device& device, SectorBytes bytes, std::string folder,
+int CarveDoc(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
              Owner& owner);
-int CarveExcel(uint64_t sector, platform::Device& device, SectorBytes bytes, std::string folder,
+int CarveExcel(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
                Owner& owner);
 
 // Looks for the document title in the `count` bytes of one copy pass: the
