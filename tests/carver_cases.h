@@ -6,11 +6,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/main_dlg.h"
 #include "carvers/carver.h"
 #include "platform/device.h"
+#include "platform/fault_device.h"
 #include "scan/folders.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/scripted_shell.h"
@@ -91,27 +94,15 @@ inline Bytes SampleFile(const std::string& type) {
 
 // Counts the bytes the carver asks the device for: the copy bound of a
 // file, also where the image ends long before it.
-class CountingDevice : public platform::Device {
+class CountingDevice : public platform::FaultyDevice {
  public:
-  explicit CountingDevice(platform::DeviceHandle inner) : inner_(std::move(inner)) {}
+  explicit CountingDevice(platform::DeviceHandle inner) : FaultyDevice(std::move(inner), {}) {}
   bool Read(void* buffer, uint32_t count, uint32_t* got) override {
     requested += count;
-    return inner_->Read(buffer, count, got);
+    return FaultyDevice::Read(buffer, count, got);
   }
-  bool Write(const void* buffer, uint32_t count, uint32_t* written) override {
-    return inner_->Write(buffer, count, written);
-  }
-  bool Seek(uint64_t offset) override { return inner_->Seek(offset); }
-  bool Skip(int64_t delta) override { return inner_->Skip(delta); }
-  bool SeekEnd() override { return inner_->SeekEnd(); }
-  uint64_t Position() const override { return inner_->Position(); }
-  bool Flush() override { return inner_->Flush(); }
-  bool Length(uint64_t* bytes) override { return inner_->Length(bytes); }
 
   uint64_t requested = 0;
-
- private:
-  platform::DeviceHandle inner_;
 };
 
 struct CarveRun {
@@ -142,6 +133,74 @@ inline CarveRun RunCarver(carvers::CarveFn carve, const Bytes& image, uint64_t s
   run.requestedSectors = device.requested / 512;
   run.positionKept = device.Position() == 3 * 512;
   return run;
+}
+
+// `file` at sector `atSector` of a filler image of `sectors` sectors.
+inline Bytes ImageWith(const Bytes& file, size_t atSector, size_t sectors) {
+  Bytes image = Filler(sectors * 512);
+  Put(image, atSector * 512, std::string(file.begin(), file.end()));
+  return image;
+}
+
+// A folder below `base` whose path is `length` characters long, for names
+// that no longer fit in a path.
+inline std::string DeepFolder(const std::string& base, size_t length) {
+  std::string folder = base;
+  while (folder.size() < length) {
+    folder += "/" + std::string(std::min<size_t>(200, length - folder.size() - 1), 'd');
+    if (!std::filesystem::create_directory(folder)) return base;
+  }
+  return folder;
+}
+
+constexpr uint64_t kAny = UINT64_MAX;
+
+// One row of a carver's table of cases: a file offered at sector 4 of an
+// image, and what the carver must do with it.
+struct CarveCase {
+  const char* name;
+  carvers::CarveFn carve;
+  Bytes file;
+  int result;
+  uint64_t bound;   // sectors asked of the device; kAny: not checked
+  const char* out;  // the output file's name; null: no file at all
+  // Its length, a prefix of the image from sector 4; kAny: the bound's
+  // sectors, or up to the end of the image.
+  size_t outBytes = kAny;
+};
+
+// Runs each case on an image that goes on `padSectors` sectors past the
+// file, and checks the result, the device position, the bound and the
+// output file byte for byte.
+inline void RunCarveCases(const std::vector<CarveCase>& cases, size_t padSectors = 8) {
+  for (const CarveCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing_support::TempDir dir;
+    testing_support::ScriptedShell shell;
+    Bytes image = Filler(4 * 512);
+    Put(image, 4 * 512, std::string(c.file.begin(), c.file.end()));
+    image.resize((image.size() + 511) / 512 * 512 + padSectors * 512, 0x61);
+    CarveRun run = RunCarver(c.carve, image, 4, dir.path(), shell, dir / "image");
+    EXPECT_EQ(run.result, c.result);
+    EXPECT_TRUE(run.positionKept);
+    if (c.bound != kAny) {
+      EXPECT_EQ(run.requestedSectors, c.bound);
+    }
+    if (c.out == nullptr) {
+      EXPECT_EQ(testing_support::FilesIn(dir.path()), std::vector<std::string>{"image"});
+      continue;
+    }
+    EXPECT_EQ(testing_support::FilesIn(dir.path()), (std::vector<std::string>{c.out, "image"}));
+    size_t length = image.size() - 4 * 512;
+    if (c.outBytes != kAny) {
+      length = std::min(length, c.outBytes);
+    } else if (c.bound != kAny) {
+      length = std::min<uint64_t>(length, c.bound * 512);
+    }
+    EXPECT_EQ(testing_support::ReadFile(dir / c.out),
+              Bytes(image.begin() + 4 * 512, image.begin() + static_cast<long>(4 * 512 + length)));
+    EXPECT_TRUE(shell.boxes.empty());
+  }
 }
 
 // Runs a shell command; true when it succeeded.

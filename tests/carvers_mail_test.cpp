@@ -32,21 +32,8 @@ Bytes Dbx(uint32_t sizeValue, const std::string& name, size_t bytes = 12000) {
   return b;
 }
 
-Bytes ImageWith(const Bytes& file, size_t atSector, size_t sectors) {
-  Bytes image = Filler(sectors * 512);
-  Put(image, atSector * 512, std::string(file.begin(), file.end()));
-  return image;
-}
-
 TEST(MailCarvers, SignaturesAndBoundsFromTheSizeFields) {
-  struct Case {
-    const char* name;
-    carvers::CarveFn carve;
-    Bytes file;
-    int result;
-    uint64_t bound;
-    const char* out;
-  } cases[] = {
+  RunCarveCases({
       {"pst of 1 MiB", CarvePst, Pst(1048576, 4096), 1, 2048, "4.pst"},
       {"pst one byte more", CarvePst, Pst(1048577, 4096), 1, 2049, "4.pst"},
       {"pst of size 0: an empty file", CarvePst, Pst(0, 4096), 1, 0, "4.pst"},
@@ -57,24 +44,7 @@ TEST(MailCarvers, SignaturesAndBoundsFromTheSizeFields) {
       {"dbx sum wraps", CarveDbx, Dbx(0xFFFFFFFF, ""), 1, 4999999 / 512, "4.dbx"},
       {"dbx of size value 0 is refused", CarveDbx, Dbx(0, ""), 0, 0, nullptr},
       {"no signature", CarvePst, Filler(4096), 0, 0, nullptr},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    TempDir dir;
-    testing_support::ScriptedShell shell;
-    const Bytes image = ImageWith(c.file, 4, 40);
-    CarveRun run = RunCarver(c.carve, image, 4, dir.path(), shell, dir / "image");
-    EXPECT_EQ(run.result, c.result);
-    EXPECT_TRUE(run.positionKept);
-    EXPECT_EQ(run.requestedSectors, c.bound);
-    if (c.out == nullptr) {
-      EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"image"});
-      continue;
-    }
-    const size_t sectors = std::min<uint64_t>(c.bound, 36);
-    EXPECT_EQ(ReadFile(dir / c.out),
-              Bytes(image.begin() + 4 * 512, image.begin() + static_cast<long>((4 + sectors) * 512)));
-  }
+  });
 }
 
 TEST(CarveDbx, RenamesAfterTheStoredNameWithTheSectorWhenTaken) {
@@ -153,11 +123,8 @@ TEST(CarveDbx, AFirstReadShortOfTheStoredNameGivesNoName) {
 TEST(CarveDbx, ANameTooLongForItsPathKeepsTheSectorName) {
   TempDir dir;
   testing_support::ScriptedShell shell;
-  std::string folder = dir.path();
-  while (folder.size() < 4000) {
-    folder += "/" + std::string(std::min<size_t>(200, 4000 - folder.size() - 1), 'd');
-    ASSERT_TRUE(std::filesystem::create_directory(folder));
-  }
+  const std::string folder = DeepFolder(dir.path(), 4000);
+  ASSERT_EQ(folder.size(), 4000u);
   const Bytes image = ImageWith(Dbx(1000, std::string(100, 'N')), 4, 40);
   EXPECT_EQ(RunCarver(CarveDbx, image, 4, folder, shell, dir / "image").result, 1);
   EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"4.dbx"});

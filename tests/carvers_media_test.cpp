@@ -1,5 +1,7 @@
 #include "carvers/media.h"
 
+#include <set>
+
 #include "platform/fault_device.h"
 #include "tests/carver_cases.h"
 
@@ -10,8 +12,6 @@ using namespace carvers;
 using testing_support::FilesIn;
 using testing_support::ReadFile;
 using testing_support::TempDir;
-
-constexpr uint64_t kAny = UINT64_MAX;
 
 Bytes WithHeader(const std::string& head, size_t bytes = 4096, size_t at = 0) {
   Bytes b = Filler(bytes);
@@ -45,45 +45,8 @@ const std::string kAce = Raw({0, 1, 0, 0}) + "Standard ACE DB";
 const std::string kPdfEnd = "EOF\n";
 const std::string kMcdEnd = Raw({'M', 'p', 0xCC, 0, 1, 0, 0, 0, 'T'});
 
-struct Case {
-  const char* name;
-  CarveFn carve;
-  Bytes file;
-  int result;
-  uint64_t bound;     // sectors asked of the device, kAny: not checked
-  const char* out;    // the output file's name, null: none
-  size_t outBytes;    // its length: a prefix of the image from the sector
-};
-
-// Each file at sector 4 of an image that goes on `padSectors` sectors
-// beyond it.
-void RunCases(const std::vector<Case>& cases, size_t padSectors = 8) {
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    TempDir dir;
-    testing_support::ScriptedShell shell;
-    Bytes image = Filler(4 * 512);
-    Put(image, 4 * 512, std::string(c.file.begin(), c.file.end()));
-    image.resize((image.size() + 511) / 512 * 512 + padSectors * 512, 0x61);
-    CarveRun run = RunCarver(c.carve, image, 4, dir.path(), shell, dir / "image");
-    EXPECT_EQ(run.result, c.result);
-    EXPECT_TRUE(run.positionKept);
-    if (c.bound != kAny) {
-      EXPECT_EQ(run.requestedSectors, c.bound);
-    }
-    if (c.out == nullptr) {
-      EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"image"});
-      continue;
-    }
-    EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{c.out, "image"}));
-    const size_t length = std::min(c.outBytes, image.size() - 4 * 512);
-    EXPECT_EQ(ReadFile(dir / c.out),
-              Bytes(image.begin() + 4 * 512, image.begin() + static_cast<long>(4 * 512 + length)));
-  }
-}
-
 TEST(MediaCarvers, DatabasesQbbProgressAndDrawings) {
-  RunCases({
+  RunCarveCases({
       {"office, Jet", CarveOffice, WithHeader(kJet), 1, 56000, "4.dat", kAny},
       {"office, ACE", CarveOffice, WithHeader(kAce), 1, 56000, "4.dat", kAny},
       {"access, Jet", CarveAccess, WithHeader(kJet), 1, 5000, "4.mdb", kAny},
@@ -100,7 +63,7 @@ TEST(MediaCarvers, DatabasesQbbProgressAndDrawings) {
 }
 
 TEST(MediaCarvers, BitmapsAndVideosFromTheirSizeFields) {
-  RunCases({
+  RunCarveCases({
       {"bitmap of 1,000,000 bytes", CarveBmp, Sized("BM", 2, 1000000), 1, 1954, "4.bmp", kAny},
       {"bitmap of a whole number of sectors", CarveBmp, Sized("BM", 2, 2048), 1, 4, "4.bmp", 2048},
       {"bitmap capped", CarveBmp, Sized("BM", 2, 4000000000u), 1, 200000, "4.bmp", kAny},
@@ -117,7 +80,7 @@ TEST(MediaCarvers, BitmapsAndVideosFromTheirSizeFields) {
 
 TEST(MediaCarvers, PdfAndMcdEndAtTheirMarkers) {
   const size_t pass = 0x40000;
-  RunCases({
+  RunCarveCases({
       {"pdf ends right after EOF LF", CarvePdf, WithMarker("%PDF-1.4", 100004, kPdfEnd, 99995), 1, 512, "4.pdf", 99999},
       {"pdf: e o f line-feed ends it too", CarvePdf, WithMarker("%PDF", 5000, "eOf\n", 3000), 1, 512, "4.pdf", 3004},
       {"pdf: EOF CR LF runs on to the next EOF LF", CarvePdf,
@@ -133,61 +96,44 @@ TEST(MediaCarvers, PdfAndMcdEndAtTheirMarkers) {
       {"VectorWorks at offset 0 is no mcd", CarveMcd, WithHeader("VectorWorks", 3000, 0), 0, 0, nullptr, 0},
   });
   // Without a marker, the copy takes its whole bound.
-  RunCases({
+  RunCarveCases({
       {"pdf with no marker: 14000 sectors", CarvePdf, WithHeader("%PDF", 8000), 1, 14000, "4.pdf", 14000 * 512},
       {"mcd marker with another byte: 14000 sectors", CarveMcd,
        WithMarker("VectorWorks", 3000, Raw({'M', 'p', 0xCC, 0, 2, 0, 0, 0, 'T'}), 2000, 14), 1, 14000, "4.mcd", 14000 * 512},
   }, 14100);
 }
 
-TEST(MediaCarvers, AMarkerSearchRunningIntoTheEndOfTheDriveEndsWithTheBufferStart) {
-  // The pass after the last one reads 0 bytes, which counts as a find at
-  // its start: the copy ends with k - 1 bytes of the copy buffer, which
-  // still holds the pass before.
+// A pass that reads 0 bytes counts as a find at its start: the copy ends
+// with k - 1 bytes of the copy buffer. At the end of the drive the buffer
+// still holds the pass before; when the very first read fails it holds
+// zeros.
+TEST(MediaCarvers, PdfAndMcdAtAPassThatReadsNothing) {
+  const Bytes pdf = WithHeader("%PDF", 2048);
+  const Bytes mcd = WithHeader("VectorWorks", 2048, 14);
   struct Case {
+    const char* name;
     CarveFn carve;
     Bytes file;
+    std::set<uint64_t> bad;
     const char* out;
-    size_t k;
+    Bytes expected;
   } cases[] = {
-      {CarvePdf, WithHeader("%PDF", 2048), "4.pdf", 4},
-      {CarveMcd, WithHeader("VectorWorks", 2048, 14), "4.mcd", 9},
+      {"pdf runs into the end of the drive", CarvePdf, pdf, {}, "4.pdf",
+       [&] { Bytes b = pdf; b.insert(b.end(), pdf.begin(), pdf.begin() + 3); return b; }()},
+      {"mcd runs into the end of the drive", CarveMcd, mcd, {}, "4.mcd",
+       [&] { Bytes b = mcd; b.insert(b.end(), mcd.begin(), mcd.begin() + 8); return b; }()},
+      {"pdf whose first sector cannot be read", CarvePdf, pdf, {4}, "4.pdf", Bytes(3, 0)},
+      {"mcd whose first sector cannot be read", CarveMcd, mcd, {4}, "4.mcd", Bytes(8, 0)},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.out);
+    SCOPED_TRACE(c.name);
     TempDir dir;
     testing_support::ScriptedShell shell;
-    Bytes image = Filler(4 * 512);
-    Put(image, 4 * 512, std::string(c.file.begin(), c.file.end()));
-    EXPECT_EQ(RunCarver(c.carve, image, 4, dir.path(), shell, dir / "image").result, 1);
-    Bytes expected = c.file;
-    expected.insert(expected.end(), c.file.begin(), c.file.begin() + static_cast<long>(c.k - 1));
-    EXPECT_EQ(ReadFile(dir / c.out), expected);
-  }
-}
-
-TEST(MediaCarvers, PdfAndMcdWriteZerosWhenTheFirstReadGetsNothing) {
-  struct Case {
-    CarveFn carve;
-    Bytes file;
-    const char* out;
-    size_t zeros;
-  } cases[] = {
-      {CarvePdf, WithMarker("%PDF", 2048, kPdfEnd, 1000), "4.pdf", 3},
-      {CarveMcd, WithMarker("VectorWorks", 2048, kMcdEnd, 1000, 14), "4.mcd", 8},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.out);
-    TempDir dir;
-    testing_support::ScriptedShell shell;
-    Bytes image = Filler(4 * 512);
-    Put(image, 4 * 512, std::string(c.file.begin(), c.file.end()));
-    testing_support::WriteFile(dir / "image", image);
-    // The file's first sector cannot be read: its first pass gets 0 bytes.
-    auto device = platform::FaultyDevice::Open(dir / "image", {4});
+    testing_support::WriteFile(dir / "image", ImageWith(c.file, 4, 8));
+    auto device = platform::FaultyDevice::Open(dir / "image", c.bad);
     ASSERT_TRUE(device);
     EXPECT_EQ(c.carve(4, *device, {c.file.data(), 512}, dir.path(), shell), 1);
-    EXPECT_EQ(ReadFile(dir / c.out), Bytes(c.zeros, 0));
+    EXPECT_EQ(ReadFile(dir / c.out), c.expected);
   }
 }
 

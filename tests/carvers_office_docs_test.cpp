@@ -38,51 +38,18 @@ void PutTitle(Bytes& b, size_t p, const std::string& title, const std::string& p
   Put(b, p, "Title");
 }
 
-Bytes ImageWith(const Bytes& file, size_t atSector, size_t sectors) {
-  Bytes image = Filler(sectors * 512);
-  Put(image, atSector * 512, std::string(file.begin(), file.end()));
-  return image;
-}
-
 TEST(OfficeDocCarvers, SignaturesBoundsAndWrapAround) {
-  struct Case {
-    const char* name;
-    carvers::CarveFn carve;
-    std::string kind;
-    uint32_t directorySector;
-    int result;
-    uint64_t bound;
-    const char* file;
-  } cases[] = {
-      {"document, directory 40", CarveDoc, kDocKind, 40, 1, 45, "5.doc"},
-      {"workbook, directory 40", CarveExcel, kExcelKind, 40, 1, 42, "5.xls"},
-      {"document, capped", CarveDoc, kDocKind, 2000000, 1, 1380000, "5.doc"},
-      {"workbook, capped", CarveExcel, kExcelKind, 2000000, 1, 1380000, "5.xls"},
-      {"document, sum wraps", CarveDoc, kDocKind, 0xFFFFFFFE, 1, 3, "5.doc"},
-      {"workbook, sum wraps to 0", CarveExcel, kExcelKind, 0xFFFFFFFE, 1, 0, "5.xls"},
-      {"workbook bytes are no document", CarveDoc, kExcelKind, 40, 0, 0, nullptr},
-      {"document bytes are no workbook", CarveExcel, kDocKind, 40, 0, 0, nullptr},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    TempDir dir;
-    testing_support::ScriptedShell shell;
-    const Bytes image = ImageWith(Compound(50, c.kind, c.directorySector), 5, 60);
-    CarveRun run = RunCarver(c.carve, image, 5, dir.path(), shell, dir / "image");
-    EXPECT_EQ(run.result, c.result);
-    EXPECT_TRUE(run.positionKept);
-    EXPECT_EQ(run.requestedSectors, c.bound);
-    if (c.file == nullptr) {
-      EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"image"});
-      continue;
-    }
-    // The copy starts at the offered sector and stops at the bound or at
-    // the end of the image.
-    const size_t sectors = std::min<uint64_t>(c.bound, 55);
-    EXPECT_EQ(ReadFile(dir / c.file),
-              Bytes(image.begin() + 5 * 512, image.begin() + static_cast<long>((5 + sectors) * 512)));
-    EXPECT_TRUE(shell.boxes.empty());
-  }
+  RunCarveCases({
+      {"document, directory 40", CarveDoc, Compound(50, kDocKind, 40), 1, 45, "4.doc"},
+      {"workbook, directory 40", CarveExcel, Compound(50, kExcelKind, 40), 1, 42, "4.xls"},
+      {"document, capped", CarveDoc, Compound(50, kDocKind, 2000000), 1, 1380000, "4.doc"},
+      {"workbook, capped", CarveExcel, Compound(50, kExcelKind, 2000000), 1, 1380000, "4.xls"},
+      {"document, sum wraps", CarveDoc, Compound(50, kDocKind, 0xFFFFFFFE), 1, 3, "4.doc"},
+      {"workbook, sum wraps to 0", CarveExcel, Compound(50, kExcelKind, 0xFFFFFFFE), 1, 0, "4.xls"},
+      {"workbook bytes are no document", CarveDoc, Compound(50, kExcelKind, 40), 0, 0, nullptr},
+      {"document bytes are no workbook", CarveExcel, Compound(50, kDocKind, 40), 0, 0, nullptr},
+      {"no signature", CarveDoc, Filler(1024), 0, 0, nullptr},
+  });
 }
 
 TEST(OfficeDocCarvers, SecondTestReadsTheNextSectorWhenTheChunkEndsBeforeIt) {
@@ -205,11 +172,8 @@ TEST(CarveDoc, ANewPathTooLongForTheFileSystemKeepsTheSectorName) {
   testing_support::ScriptedShell shell;
   // A folder so deep that folder/5.doc fits in a path and folder/TITLE.doc
   // does not.
-  std::string folder = dir.path();
-  while (folder.size() < 4000) {
-    folder += "/" + std::string(std::min<size_t>(200, 4000 - folder.size() - 1), 'd');
-    ASSERT_TRUE(std::filesystem::create_directory(folder));
-  }
+  const std::string folder = DeepFolder(dir.path(), 4000);
+  ASSERT_EQ(folder.size(), 4000u);
   Bytes doc = Compound(10, kDocKind, 5);
   PutTitle(doc, 2000, std::string(120, 'L'));
   CarveRun run = RunCarver(CarveDoc, ImageWith(doc, 5, 20), 5, folder, shell, dir / "image");
