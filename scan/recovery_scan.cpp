@@ -96,14 +96,12 @@ void RunChunkLoop(app::WindowModel& w, platform::Device& device, uint64_t start,
   const uint64_t last = loopEnd == LoopEnd::kOneChunkPastEnd ? end + carvers::kChunkSectors : end;
   uint64_t c = start;
   for (;;) {
-    // The chunk is offered as zeros wherever the read put no bytes: past a
-    // short read, or all of it after a failed one (which may leave the
-    // buffer as it was). Zeroing only that part spares a pass over the
-    // whole buffer per chunk.
+    // The buffer is offered as if zeroed before the read: the bytes a short
+    // read did not fill, or all of them after a failed read, are zeros.
+    // Zeroing only those keeps a full read to one copy of the data.
     uint32_t got = 0;
     bool ok = device.Read(chunk.get(), carvers::kChunkBytes, &got);
-    const uint32_t filled = ok ? got : 0;
-    std::memset(chunk.get() + filled, 0, carvers::kChunkBytes - filled);
+    std::memset(chunk.get() + (ok ? got : 0), 0, carvers::kChunkBytes - (ok ? got : 0));
     if (ok && got == 0) {
       w.MessageBox("hit the end of the drive !", "the end", Buttons::kOk, BoxKind::kNotice);
       break;
