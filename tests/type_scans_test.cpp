@@ -199,7 +199,12 @@ TEST(RecoveryScan, EveryTypeTickedFindsEveryFileAndASectorCanGiveTwo) {
   EXPECT_EQ(FilesIn(root + "CDR"), V{"104.cdr"});
   EXPECT_EQ(FilesIn(root + "PDF"), V{"112.pdf"});
   EXPECT_EQ(FilesIn(root + "MCD"), V{"120.mcd"});
+  // The JPEG, JPEG0 and Progress boxes made folders beside the root that
+  // the scan does not use.
   EXPECT_EQ(FilesIn(root + "new"), V{});
+  EXPECT_TRUE(IsDir(root + "JPEG") && IsDir(root + "JPEG0") && IsDir(root + "new"));
+  EXPECT_EQ(FilesIn(root + "JPEG"), V{});
+  EXPECT_EQ(FilesIn(root + "JPEG0"), V{});
   EXPECT_EQ(FilesIn(root + "MP3"), V{});
 
   // Exact copies: sizes from the header fields and markers.
