@@ -47,15 +47,15 @@ class ExifEnd : public CopyRules {
 
 }  // namespace
 
-int CarveJpeg(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
-              Owner& owner) {
+int CarveJpeg(uint64_t sector, platform::Device& device, SectorBytes bytes,
+              const std::string& folder, Owner& owner) {
   if (!StartsWith(bytes, 0xE1)) return 0;
   ExifEnd rules;
   return CopyOut(sector, device, folder, "jpg", 10000, rules, owner);
 }
 
-int CarveJpeg0(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
-               Owner& owner) {
+int CarveJpeg0(uint64_t sector, platform::Device& device, SectorBytes bytes,
+               const std::string& folder, Owner& owner) {
   if (!StartsWith(bytes, 0xE0)) return 0;
   // JFIF pictures end at the first FF D9, in any pass.
   MarkerEnd rules(kEndOfImage, 2);

@@ -29,8 +29,8 @@ class DbxRules : public CopyRules {
     if (firstPass_) {
       firstPass_ = false;
       // Only bytes this read delivered: a short first read gives no name.
-      uint32_t end = count < kStoredNameOffset + kStoredNameMax ? count
-                                                                : kStoredNameOffset + kStoredNameMax;
+      uint32_t end =
+          count < kStoredNameOffset + kStoredNameMax ? count : kStoredNameOffset + kStoredNameMax;
       for (uint32_t i = kStoredNameOffset; i < end && buffer[i] != 0; ++i) {
         name_.push_back(static_cast<char>(buffer[i]));
       }
@@ -55,16 +55,16 @@ class DbxRules : public CopyRules {
 
 }  // namespace
 
-int CarvePst(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
-             Owner& owner) {
+int CarvePst(uint64_t sector, platform::Device& device, SectorBytes bytes,
+             const std::string& folder, Owner& owner) {
   if (std::memcmp(bytes.data, kPstSignature, sizeof(kPstSignature)) != 0) return 0;
   const uint64_t bound = SectorsFor(ReadLe32(bytes.data + kPstSizeOffset));
   CopyRules rules;
   return CopyOut(sector, device, folder, "pst", bound, rules, owner);
 }
 
-int CarveDbx(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
-             Owner& owner) {
+int CarveDbx(uint64_t sector, platform::Device& device, SectorBytes bytes,
+             const std::string& folder, Owner& owner) {
   if (std::memcmp(bytes.data, kDbxSignature, sizeof(kDbxSignature)) != 0) return 0;
   const uint32_t size = ReadLe32(bytes.data + kDbxSizeOffset);
   if (size == 0) return 0;

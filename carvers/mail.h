@@ -7,9 +7,9 @@
 
 namespace carvers {
 
-int CarvePst(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
-             Owner& owner);
-int CarveDbx(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
-             Owner& owner);
+int CarvePst(uint64_t sector, platform::Device& device, SectorBytes bytes,
+             const std::string& folder, Owner& owner);
+int CarveDbx(uint64_t sector, platform::Device& device, SectorBytes bytes,
+             const std::string& folder, Owner& owner);
 
 }  // namespace carvers

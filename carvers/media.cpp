@@ -42,20 +42,20 @@ uint64_t AtMost(uint64_t value, uint64_t cap) { return value > cap ? cap : value
 
 }  // namespace
 
-int CarveOffice(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
-                Owner& owner) {
+int CarveOffice(uint64_t sector, platform::Device& device, SectorBytes bytes,
+                const std::string& folder, Owner& owner) {
   if (!Has(bytes, 0, kOfficeSignature)) return 0;
   return CopyFixed(sector, device, folder, "dat", 56000, owner);
 }
 
-int CarveAccess(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
-                Owner& owner) {
+int CarveAccess(uint64_t sector, platform::Device& device, SectorBytes bytes,
+                const std::string& folder, Owner& owner) {
   if (!Has(bytes, 0, kAccessSignature)) return 0;
   return CopyFixed(sector, device, folder, "mdb", 5000, owner);
 }
 
-int CarveQbb(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
-             Owner& owner) {
+int CarveQbb(uint64_t sector, platform::Device& device, SectorBytes bytes,
+             const std::string& folder, Owner& owner) {
   if (!Has(bytes, 0, kQbbSignature)) return 0;
   return CopyFixed(sector, device, folder, "QBB", 18000, owner);
 }
@@ -72,15 +72,15 @@ int CarveCorelDraw(uint64_t sector, platform::Device& device, SectorBytes bytes,
   return CopyFixed(sector, device, folder, "cdr", 3200, owner);
 }
 
-int CarveBmp(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
-             Owner& owner) {
+int CarveBmp(uint64_t sector, platform::Device& device, SectorBytes bytes,
+             const std::string& folder, Owner& owner) {
   if (!Has(bytes, 0, kBmpSignature)) return 0;
   const uint64_t bound = AtMost(SectorsFor(ReadLe32(bytes.data + 2)), kBmpMaxSectors);
   return CopyFixed(sector, device, folder, "bmp", bound, owner);
 }
 
-int CarveAvi(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
-             Owner& owner) {
+int CarveAvi(uint64_t sector, platform::Device& device, SectorBytes bytes,
+             const std::string& folder, Owner& owner) {
   if (!Has(bytes, 0, kRiff)) return 0;
   // The RIFF chunk size does not count the 8 bytes of the RIFF header.
   const uint64_t bound = Has(bytes, 8, kAviForm)
@@ -89,15 +89,15 @@ int CarveAvi(uint64_t sector, platform::Device& device, SectorBytes bytes, const
   return CopyFixed(sector, device, folder, "avi", AtMost(bound, kAviMaxSectors), owner);
 }
 
-int CarvePdf(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
-             Owner& owner) {
+int CarvePdf(uint64_t sector, platform::Device& device, SectorBytes bytes,
+             const std::string& folder, Owner& owner) {
   if (!Has(bytes, 0, kPdfSignature)) return 0;
   MarkerEnd rules(kPdfEnd, sizeof(kPdfEnd));
   return CopyOut(sector, device, folder, "pdf", 14000, rules, owner);
 }
 
-int CarveMcd(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
-             Owner& owner) {
+int CarveMcd(uint64_t sector, platform::Device& device, SectorBytes bytes,
+             const std::string& folder, Owner& owner) {
   if (!Has(bytes, kMcdSignatureOffset, kMcdSignature)) return 0;
   MarkerEnd rules(kMcdEnd, sizeof(kMcdEnd));
   return CopyOut(sector, device, folder, "mcd", 14000, rules, owner);

@@ -83,15 +83,15 @@ int FindDocTitle(const uint8_t* pass, uint32_t count, char (&title)[kTitleBytes]
   return 1;
 }
 
-int CarveDoc(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
-             Owner& owner) {
+int CarveDoc(uint64_t sector, platform::Device& device, SectorBytes bytes,
+             const std::string& folder, Owner& owner) {
   if (!IsCompoundFile(sector, device, bytes, kDocKind, sizeof(kDocKind))) return 0;
   DocRules rules(folder);
   return CopyOut(sector, device, folder, "doc", CompoundBound(bytes, 5), rules, owner);
 }
 
-int CarveExcel(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
-               Owner& owner) {
+int CarveExcel(uint64_t sector, platform::Device& device, SectorBytes bytes,
+               const std::string& folder, Owner& owner) {
   if (!IsCompoundFile(sector, device, bytes, kExcelKind, sizeof(kExcelKind))) return 0;
   CopyRules rules;
   return CopyOut(sector, device, folder, "xls", CompoundBound(bytes, 2), rules, owner);

@@ -10,10 +10,10 @@ namespace carvers {
 // A document title: at most 128 bytes and a terminating zero.
 constexpr size_t kTitleBytes = 129;
 
-int CarveDoc(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
-             Owner& owner);
-int CarveExcel(uint64_t sector, platform::Device& device, SectorBytes bytes, const std::string& folder,
-               Owner& owner);
+int CarveDoc(uint64_t sector, platform::Device& device, SectorBytes bytes,
+             const std::string& folder, Owner& owner);
+int CarveExcel(uint64_t sector, platform::Device& device, SectorBytes bytes,
+               const std::string& folder, Owner& owner);
 
 // Looks for the document title in the `count` bytes of one copy pass: the
 // run of non-zero bytes (its last 128 at most) that precedes the property

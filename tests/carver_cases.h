@@ -35,8 +35,9 @@ inline void Put(Bytes& b, size_t offset, const std::string& text) {
 }
 
 inline void PutLe32(Bytes& b, size_t offset, uint32_t v) {
-  Put(b, offset, std::string{static_cast<char>(v), static_cast<char>(v >> 8),
-                             static_cast<char>(v >> 16), static_cast<char>(v >> 24)});
+  Put(b, offset,
+      std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                  static_cast<char>(v >> 24)});
 }
 
 inline std::string Raw(std::initializer_list<int> bytes) {

@@ -1,7 +1,6 @@
-#include "carvers/mail.h"
-
 #include <filesystem>
 
+#include "carvers/mail.h"
 #include "tests/carver_cases.h"
 
 namespace {
@@ -52,7 +51,10 @@ TEST(CarveDbx, RenamesAfterTheStoredNameWithTheSectorWhenTaken) {
   testing_support::ScriptedShell shell;
   Bytes image = Filler(800 * 512);
   for (size_t sector : {100, 500, 700}) {
-    Put(image, sector * 512, [] { Bytes b = Dbx(1000, "Inbox"); return std::string(b.begin(), b.end()); }());
+    Put(image, sector * 512, [] {
+      Bytes b = Dbx(1000, "Inbox");
+      return std::string(b.begin(), b.end());
+    }());
   }
   for (uint64_t sector : {100, 500, 700}) {
     EXPECT_EQ(RunCarver(CarveDbx, image, sector, dir.path(), shell, dir / "image").result, 1);
@@ -61,8 +63,7 @@ TEST(CarveDbx, RenamesAfterTheStoredNameWithTheSectorWhenTaken) {
             (std::vector<std::string>{"Inbox(500).dbx", "Inbox(700).dbx", "Inbox.dbx", "image"}));
   // Each is the copy from its own sector: the DBX copy runs ~4.8 MB past
   // the size, here to the end of the image.
-  EXPECT_EQ(ReadFile(dir / "Inbox(500).dbx"),
-            Bytes(image.begin() + 500 * 512, image.end()));
+  EXPECT_EQ(ReadFile(dir / "Inbox(500).dbx"), Bytes(image.begin() + 500 * 512, image.end()));
   EXPECT_TRUE(shell.boxes.empty());
 }
 

@@ -1,7 +1,6 @@
-#include "carvers/media.h"
-
 #include <set>
 
+#include "carvers/media.h"
 #include "platform/fault_device.h"
 #include "tests/carver_cases.h"
 
@@ -51,14 +50,19 @@ TEST(MediaCarvers, DatabasesQbbProgressAndDrawings) {
       {"office, ACE", CarveOffice, WithHeader(kAce), 1, 56000, "4.dat", kAny},
       {"access, Jet", CarveAccess, WithHeader(kJet), 1, 5000, "4.mdb", kAny},
       {"access, ACE is not taken", CarveAccess, WithHeader(kAce), 0, 0, nullptr, 0},
-      {"office, lower-case letters are no match", CarveOffice, WithHeader(Raw({0, 1, 0, 0}) + "stan"), 0, 0, nullptr, 0},
-      {"qbb keeps its capital extension", CarveQbb, WithHeader(Raw({0x45, 0x86, 0, 0})), 1, 18000, "4.QBB", kAny},
+      {"office, lower-case letters are no match", CarveOffice,
+       WithHeader(Raw({0, 1, 0, 0}) + "stan"), 0, 0, nullptr, 0},
+      {"qbb keeps its capital extension", CarveQbb, WithHeader(Raw({0x45, 0x86, 0, 0})), 1, 18000,
+       "4.QBB", kAny},
       {"progress", CarveProgress, Progress(true, true), 1, 24000, "4.ntf", kAny},
       {"progress without FF at 43", CarveProgress, Progress(true, false), 0, 0, nullptr, 0},
       {"progress without % at 40", CarveProgress, Progress(false, true), 0, 0, nullptr, 0},
-      {"drawing, whatever its size field", CarveCorelDraw, Sized(std::string("RIFF\0\0\0\0CDRA", 12), 4, 100), 1, 3200, "4.cdr", kAny},
-      {"drawing, offset 11 is not tested", CarveCorelDraw, WithHeader(std::string("RIFF\0\0\0\0CDR\x07", 12)), 1, 3200, "4.cdr", kAny},
-      {"a video is no drawing", CarveCorelDraw, WithHeader(std::string("RIFF\0\0\0\0AVI ", 12)), 0, 0, nullptr, 0},
+      {"drawing, whatever its size field", CarveCorelDraw,
+       Sized(std::string("RIFF\0\0\0\0CDRA", 12), 4, 100), 1, 3200, "4.cdr", kAny},
+      {"drawing, offset 11 is not tested", CarveCorelDraw,
+       WithHeader(std::string("RIFF\0\0\0\0CDR\x07", 12)), 1, 3200, "4.cdr", kAny},
+      {"a video is no drawing", CarveCorelDraw, WithHeader(std::string("RIFF\0\0\0\0AVI ", 12)), 0,
+       0, nullptr, 0},
   });
 }
 
@@ -68,12 +72,18 @@ TEST(MediaCarvers, BitmapsAndVideosFromTheirSizeFields) {
       {"bitmap of a whole number of sectors", CarveBmp, Sized("BM", 2, 2048), 1, 4, "4.bmp", 2048},
       {"bitmap capped", CarveBmp, Sized("BM", 2, 4000000000u), 1, 200000, "4.bmp", kAny},
       {"bitmap of size 0: an empty file", CarveBmp, Sized("BM", 2, 0), 1, 0, "4.bmp", 0},
-      {"video of chunk size 1,048,568", CarveAvi, Sized(std::string("RIFF\0\0\0\0AVI ", 12), 4, 1048568), 1, 2048, "4.avi", kAny},
-      {"video of chunk size 1,048,570", CarveAvi, Sized(std::string("RIFF\0\0\0\0AVI ", 12), 4, 1048570), 1, 2049, "4.avi", kAny},
-      {"video of the largest chunk size, no overflow, capped", CarveAvi, Sized(std::string("RIFF\0\0\0\0AVI ", 12), 4, 0xFFFFFFFF), 1, 1800000, "4.avi", kAny},
-      {"video, chunk size near the top", CarveAvi, Sized(std::string("RIFF\0\0\0\0AVI ", 12), 4, 0xFFFFFFF8), 1, 1800000, "4.avi", kAny},
-      {"sound file: 1200 sectors as avi", CarveAvi, Sized(std::string("RIFF\0\0\0\0WAVE", 12), 4, 36), 1, 1200, "4.avi", kAny},
-      {"drawing: 1200 sectors as avi", CarveAvi, Sized(std::string("RIFF\0\0\0\0CDR ", 12), 4, 36), 1, 1200, "4.avi", kAny},
+      {"video of chunk size 1,048,568", CarveAvi,
+       Sized(std::string("RIFF\0\0\0\0AVI ", 12), 4, 1048568), 1, 2048, "4.avi", kAny},
+      {"video of chunk size 1,048,570", CarveAvi,
+       Sized(std::string("RIFF\0\0\0\0AVI ", 12), 4, 1048570), 1, 2049, "4.avi", kAny},
+      {"video of the largest chunk size, no overflow, capped", CarveAvi,
+       Sized(std::string("RIFF\0\0\0\0AVI ", 12), 4, 0xFFFFFFFF), 1, 1800000, "4.avi", kAny},
+      {"video, chunk size near the top", CarveAvi,
+       Sized(std::string("RIFF\0\0\0\0AVI ", 12), 4, 0xFFFFFFF8), 1, 1800000, "4.avi", kAny},
+      {"sound file: 1200 sectors as avi", CarveAvi,
+       Sized(std::string("RIFF\0\0\0\0WAVE", 12), 4, 36), 1, 1200, "4.avi", kAny},
+      {"drawing: 1200 sectors as avi", CarveAvi, Sized(std::string("RIFF\0\0\0\0CDR ", 12), 4, 36),
+       1, 1200, "4.avi", kAny},
       {"lower-case riff", CarveAvi, WithHeader("riff"), 0, 0, nullptr, 0},
   });
 }
@@ -81,26 +91,43 @@ TEST(MediaCarvers, BitmapsAndVideosFromTheirSizeFields) {
 TEST(MediaCarvers, PdfAndMcdEndAtTheirMarkers) {
   const size_t pass = 0x40000;
   RunCarveCases({
-      {"pdf ends right after EOF LF", CarvePdf, WithMarker("%PDF-1.4", 100004, kPdfEnd, 99995), 1, 512, "4.pdf", 99999},
-      {"pdf: e o f line-feed ends it too", CarvePdf, WithMarker("%PDF", 5000, "eOf\n", 3000), 1, 512, "4.pdf", 3004},
+      {"pdf ends right after EOF LF", CarvePdf, WithMarker("%PDF-1.4", 100004, kPdfEnd, 99995), 1,
+       512, "4.pdf", 99999},
+      {"pdf: e o f line-feed ends it too", CarvePdf, WithMarker("%PDF", 5000, "eOf\n", 3000), 1,
+       512, "4.pdf", 3004},
       {"pdf: EOF CR LF runs on to the next EOF LF", CarvePdf,
-       [] { Bytes b = WithMarker("%PDF", 600000, "%%EOF\r\n", 1000); Put(b, 500000, kPdfEnd); return b; }(),
+       [] {
+         Bytes b = WithMarker("%PDF", 600000, "%%EOF\r\n", 1000);
+         Put(b, 500000, kPdfEnd);
+         return b;
+       }(),
        1, 1024, "4.pdf", 500004},
       {"pdf marker across two passes is found in neither", CarvePdf,
-       [&] { Bytes b = WithMarker("%PDF", 700000, kPdfEnd, pass - 2); Put(b, 690000, kPdfEnd); return b; }(),
+       [&] {
+         Bytes b = WithMarker("%PDF", 700000, kPdfEnd, pass - 2);
+         Put(b, 690000, kPdfEnd);
+         return b;
+       }(),
        1, 1536, "4.pdf", 690004},
       {"lower-case %pdf", CarvePdf, WithHeader("%pdf"), 0, 0, nullptr, 0},
-      {"mcd ends after its 9-byte marker", CarveMcd, WithMarker("VectorWorks", 300000, kMcdEnd, 280000, 14), 1, 1024, "4.mcd", 280009},
+      {"mcd ends after its 9-byte marker", CarveMcd,
+       WithMarker("VectorWorks", 300000, kMcdEnd, 280000, 14), 1, 1024, "4.mcd", 280009},
       {"mcd marker letters in either case", CarveMcd,
-       WithMarker("VectorWorks", 3000, Raw({'m', 'P', 0xCC, 0, 1, 0, 0, 0, 't'}), 2000, 14), 1, 512, "4.mcd", 2009},
-      {"VectorWorks at offset 0 is no mcd", CarveMcd, WithHeader("VectorWorks", 3000, 0), 0, 0, nullptr, 0},
+       WithMarker("VectorWorks", 3000, Raw({'m', 'P', 0xCC, 0, 1, 0, 0, 0, 't'}), 2000, 14), 1, 512,
+       "4.mcd", 2009},
+      {"VectorWorks at offset 0 is no mcd", CarveMcd, WithHeader("VectorWorks", 3000, 0), 0, 0,
+       nullptr, 0},
   });
   // Without a marker, the copy takes its whole bound.
-  RunCarveCases({
-      {"pdf with no marker: 14000 sectors", CarvePdf, WithHeader("%PDF", 8000), 1, 14000, "4.pdf", 14000 * 512},
-      {"mcd marker with another byte: 14000 sectors", CarveMcd,
-       WithMarker("VectorWorks", 3000, Raw({'M', 'p', 0xCC, 0, 2, 0, 0, 0, 'T'}), 2000, 14), 1, 14000, "4.mcd", 14000 * 512},
-  }, 14100);
+  RunCarveCases(
+      {
+          {"pdf with no marker: 14000 sectors", CarvePdf, WithHeader("%PDF", 8000), 1, 14000,
+           "4.pdf", 14000 * 512},
+          {"mcd marker with another byte: 14000 sectors", CarveMcd,
+           WithMarker("VectorWorks", 3000, Raw({'M', 'p', 0xCC, 0, 2, 0, 0, 0, 'T'}), 2000, 14), 1,
+           14000, "4.mcd", 14000 * 512},
+      },
+      14100);
 }
 
 // A pass that reads 0 bytes counts as a find at its start: the copy ends
@@ -118,10 +145,26 @@ TEST(MediaCarvers, PdfAndMcdAtAPassThatReadsNothing) {
     const char* out;
     Bytes expected;
   } cases[] = {
-      {"pdf runs into the end of the drive", CarvePdf, pdf, {}, "4.pdf",
-       [&] { Bytes b = pdf; b.insert(b.end(), pdf.begin(), pdf.begin() + 3); return b; }()},
-      {"mcd runs into the end of the drive", CarveMcd, mcd, {}, "4.mcd",
-       [&] { Bytes b = mcd; b.insert(b.end(), mcd.begin(), mcd.begin() + 8); return b; }()},
+      {"pdf runs into the end of the drive",
+       CarvePdf,
+       pdf,
+       {},
+       "4.pdf",
+       [&] {
+         Bytes b = pdf;
+         b.insert(b.end(), pdf.begin(), pdf.begin() + 3);
+         return b;
+       }()},
+      {"mcd runs into the end of the drive",
+       CarveMcd,
+       mcd,
+       {},
+       "4.mcd",
+       [&] {
+         Bytes b = mcd;
+         b.insert(b.end(), mcd.begin(), mcd.begin() + 8);
+         return b;
+       }()},
       {"pdf whose first sector cannot be read", CarvePdf, pdf, {4}, "4.pdf", Bytes(3, 0)},
       {"mcd whose first sector cannot be read", CarveMcd, mcd, {4}, "4.mcd", Bytes(8, 0)},
   };
@@ -153,14 +196,12 @@ class RealFiles : public ::testing::Test {
   }
 
   Bytes Pdf() {
-    testing_support::WriteFile(
-        dir_ / "page.ps",
-        [] {
-          const std::string ps =
-              "%!PS\n/Helvetica findfont 12 scalefont setfont 72 720 moveto (Lumisave) show\n"
-              "newpath 72 72 moveto 300 72 lineto 300 300 lineto closepath fill\nshowpage\n";
-          return Bytes(ps.begin(), ps.end());
-        }());
+    testing_support::WriteFile(dir_ / "page.ps", [] {
+      const std::string ps =
+          "%!PS\n/Helvetica findfont 12 scalefont setfont 72 720 moveto (Lumisave) show\n"
+          "newpath 72 72 moveto 300 72 lineto 300 300 lineto closepath fill\nshowpage\n";
+      return Bytes(ps.begin(), ps.end());
+    }());
     return Make("ps2pdf -dCompressPages=false page.ps page.pdf", "page.pdf");
   }
 
@@ -188,7 +229,8 @@ class RealFiles : public ::testing::Test {
 };
 
 TEST_F(RealFiles, BitmapVideoAndSound) {
-  const Bytes bmp = Make("convert -size 300x200 gradient:red-blue -type truecolor bmp3:pic.bmp", "pic.bmp");
+  const Bytes bmp =
+      Make("convert -size 300x200 gradient:red-blue -type truecolor bmp3:pic.bmp", "pic.bmp");
   ASSERT_GT(bmp.size(), 512u);
   Bytes carved = Carve(CarveBmp, bmp, "4.bmp");
   EXPECT_EQ(carved, Padded(bmp));

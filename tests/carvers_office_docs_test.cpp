@@ -1,7 +1,6 @@
-#include "carvers/office_docs.h"
-
 #include <filesystem>
 
+#include "carvers/office_docs.h"
 #include "platform/fault_device.h"
 #include "tests/carver_cases.h"
 
@@ -31,7 +30,8 @@ Bytes Compound(size_t sectors, const std::string& kind, uint32_t directorySector
 
 // Puts a title property whose word "Title" starts at `p`: a zero byte, the
 // title, the 10-byte pattern, 7 bytes, then the word.
-void PutTitle(Bytes& b, size_t p, const std::string& title, const std::string& pattern = kTitlePattern) {
+void PutTitle(Bytes& b, size_t p, const std::string& title,
+              const std::string& pattern = kTitlePattern) {
   b[p - 18 - title.size()] = 0;
   Put(b, p - 17 - title.size(), title);
   Put(b, p - 17, pattern);
@@ -57,7 +57,8 @@ TEST(OfficeDocCarvers, SecondTestReadsTheNextSectorWhenTheChunkEndsBeforeIt) {
   testing_support::ScriptedShell shell;
   // Documents at the last sector of the first chunk and of the second.
   Bytes image = ImageWith(Compound(10, kDocKind, 5), 511, 1100);
-  Put(image, 1023 * 512, std::string(reinterpret_cast<const char*>(Compound(10, kExcelKind, 5).data()), 5120));
+  Put(image, 1023 * 512,
+      std::string(reinterpret_cast<const char*>(Compound(10, kExcelKind, 5).data()), 5120));
   CarveRun run = RunCarver(CarveDoc, image, 511, dir.path(), shell, dir / "image");
   EXPECT_EQ(run.result, 1);
   EXPECT_TRUE(run.positionKept);
@@ -84,7 +85,8 @@ TEST(FindDocTitle, TakesTheRunBeforeThePatternOfTheFirstTitleWord) {
     int result;
     std::string title;
   };
-  auto with = [](const std::string& title, size_t p = 400, const std::string& pattern = kTitlePattern) {
+  auto with = [](const std::string& title, size_t p = 400,
+                 const std::string& pattern = kTitlePattern) {
     Bytes b = Filler(1024);
     PutTitle(b, p, title, pattern);
     return b;
@@ -107,7 +109,8 @@ TEST(FindDocTitle, TakesTheRunBeforeThePatternOfTheFirstTitleWord) {
       {"a long run gives its last 128 bytes", with(std::string(72, 'A') + std::string(128, 'B')), 1,
        std::string(128, 'B')},
       {"run at the start of the pass", atStart, 1, "Report"},
-      {"pattern differs", with("Quarterly", 400, Raw({0, 0x0C, 0x10, 0, 0, 0x02, 0, 0, 0, 0x1F})), 0, ""},
+      {"pattern differs", with("Quarterly", 400, Raw({0, 0x0C, 0x10, 0, 0, 0x02, 0, 0, 0, 0x1F})),
+       0, ""},
       {"zero byte right before the pattern", zeroBefore, 0, ""},
       {"word too close to the start", tooClose, 0, ""},
       {"lower-case word before an upper-case T", lowerBeforeUpper, 0, ""},

@@ -45,7 +45,7 @@ TEST(CliTypes, RecoverTicksEachTypeAfterTheOutputFolder) {
   TempDir dir;
   const std::string image = SampleImage(dir);
   Output run = Lumisave("recover --source " + image + " --out " + dir / "L" +
-                     " --type bmp --type pdf --type pdf --type wav --yes");
+                        " --type bmp --type pdf --type pdf --type wav --yes");
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(FilesIn(dir / "L/JPEG"), std::vector<std::string>{"8.jpg"});
   EXPECT_EQ(FilesIn(dir / "Lbmp"), std::vector<std::string>{"16.bmp"});
@@ -78,12 +78,12 @@ TEST(CliTypes, SingleTypeScansWriteBesideTheOutputFolder) {
 TEST(CliTypes, HelpListsEveryTypeWithWhatItRecovers) {
   Output run = Lumisave("recover --help");
   EXPECT_EQ(run.status, 0);
-  for (const char* line : {"jpeg      JPEG photos", "qbb       QBB", "pst       personal folder",
-                           "dbx       mail folder", "office    database", "wav       nothing",
-                           "bmp       bitmap", "jpeg0     JPEG photos", "access    ACCESS",
-                           "mp3       nothing", "coredraw  CoreDraw", "avi       AVI",
-                           "doc       word-processor", "excel     spreadsheet", "pdf       PDF",
-                           "mcd       MCD", "progress  Progress"}) {
+  for (const char* line :
+       {"jpeg      JPEG photos", "qbb       QBB", "pst       personal folder",
+        "dbx       mail folder", "office    database", "wav       nothing", "bmp       bitmap",
+        "jpeg0     JPEG photos", "access    ACCESS", "mp3       nothing", "coredraw  CoreDraw",
+        "avi       AVI", "doc       word-processor", "excel     spreadsheet", "pdf       PDF",
+        "mcd       MCD", "progress  Progress"}) {
     EXPECT_NE(run.output.find(line), std::string::npos) << line;
   }
   run = Lumisave("--help");
@@ -96,7 +96,8 @@ TEST(CliTypes, ASummaryLinePerTypeFolderOnATerminal) {
   TempDir dir;
   const std::string image = SampleImage(dir);
   // Without a terminal, no summary.
-  Output plain = Lumisave("recover --source " + image + " --out " + dir / "L" + " --type bmp --yes");
+  Output plain =
+      Lumisave("recover --source " + image + " --out " + dir / "L" + " --type bmp --yes");
   EXPECT_EQ(plain.output.find("1 file"), std::string::npos) << plain.output;
   // On a terminal: one line per folder of the scan.
   Output run{-1, ""};

@@ -83,7 +83,8 @@ TEST(TypeBoxes, AnEmptyRootShowsTheMessageAndLeavesTheTypeOn) {
   TestWindow w;
   w.dlg.SetText(id::kOutputFolder, "");
   w.dlg.Press(id::kCheckQbb);
-  EXPECT_EQ(w.shell.Lines(), std::vector<std::string>{"Lumisave: Please input Directory to output files"});
+  EXPECT_EQ(w.shell.Lines(),
+            std::vector<std::string>{"Lumisave: Please input Directory to output files"});
   EXPECT_EQ(w.dlg.m_recoverQbb, 1);
   EXPECT_EQ(scan::g_qbbFolder, "");
 }
@@ -94,7 +95,8 @@ TEST(TypeBoxes, AFailedExchangeKeepsTheFlagsAndTheCommandGoesOn) {
   w.dlg.SetText(id::kOutputFolder, dir / "L");
   w.dlg.SetText(id::kSectorsPerCluster, "none");
   w.dlg.Press(id::kCheckQbb);
-  EXPECT_EQ(w.shell.Lines(), std::vector<std::string>{"Lumisave: Please enter a positive integer."});
+  EXPECT_EQ(w.shell.Lines(),
+            std::vector<std::string>{"Lumisave: Please enter a positive integer."});
   EXPECT_EQ(w.dlg.m_recoverQbb, 0);  // the exchange stopped before the flags
   EXPECT_EQ(scan::g_outputRoot, dir / "L");
   EXPECT_FALSE(IsDir(dir / "LQBB"));
@@ -118,18 +120,19 @@ TEST(TypeBoxes, ATypeTickedWithoutAnOutputFolderNeverWritesIntoTheFileSystemRoot
   Prepare(w, image, dir / "image", dir / "L");
   w.shell.answers.push_back(Answer::kYes);
   w.dlg.Press(id::kStartRe);
-  EXPECT_EQ(w.shell.Lines(), (std::vector<std::string>{
-                                 "Lumisave: Please input Directory to output files",
-                                 "Save Picture in this folder ?: " + dir / "L",
-                                 "Create File failed !: /4093.bmp",
-                                 "the end: hit the end of the drive !"}));
+  EXPECT_EQ(w.shell.Lines(),
+            (std::vector<std::string>{"Lumisave: Please input Directory to output files",
+                                      "Save Picture in this folder ?: " + dir / "L",
+                                      "Create File failed !: /4093.bmp",
+                                      "the end: hit the end of the drive !"}));
   EXPECT_FALSE(std::filesystem::exists("/4093.bmp"));
   std::filesystem::remove("/4093.bmp");
 }
 
 TEST(Dispatch, FifteenRowsInScanOrder) {
   std::vector<std::string> names;
-  for (size_t i = 0; i < scan::DispatchRowCount(); ++i) names.push_back(scan::DispatchTable()[i].type);
+  for (size_t i = 0; i < scan::DispatchRowCount(); ++i)
+    names.push_back(scan::DispatchTable()[i].type);
   EXPECT_EQ(names, (std::vector<std::string>{"JPEG", "DOC", "QBB", "PST", "BMP", "AVI", "DBX",
                                              "OFFICE", "Excel", "ACCESS(MDB)", "JPEG0", "CoreDraw",
                                              "PDF", "MCD", "Progress"}));
@@ -274,14 +277,42 @@ TEST(SingleTypeScans, ChecksInOrderAndTheirLoopEnd) {
     bool folderMade;
     const char* lastChunk;  // field 1040 at the end ("SectorNum": no chunk read)
   } cases[] = {
-      {"no output folder", "", true, "0", "1024", 1024,
-       {"error: please pick up  a directory to save recovery files."}, false, "SectorNum"},
-      {"no source", "L", false, "0", "1024", 1024,
-       {"error: please pick up a suorce drive to recover files."}, false, "SectorNum"},
-      {"start at the drive's end", "L", true, "1024", "1024", 1024,
-       {"error: start sector number > dirve size !"}, true, "SectorNum"},
-      {"a drive of whole chunks ends on the end message", "L", true, "0", "1024", 1024,
-       {"the end: hit the end of the drive !"}, true, "512"},
+      {"no output folder",
+       "",
+       true,
+       "0",
+       "1024",
+       1024,
+       {"error: please pick up  a directory to save recovery files."},
+       false,
+       "SectorNum"},
+      {"no source",
+       "L",
+       false,
+       "0",
+       "1024",
+       1024,
+       {"error: please pick up a suorce drive to recover files."},
+       false,
+       "SectorNum"},
+      {"start at the drive's end",
+       "L",
+       true,
+       "1024",
+       "1024",
+       1024,
+       {"error: start sector number > dirve size !"},
+       true,
+       "SectorNum"},
+      {"a drive of whole chunks ends on the end message",
+       "L",
+       true,
+       "0",
+       "1024",
+       1024,
+       {"the end: hit the end of the drive !"},
+       true,
+       "512"},
       {"start above end: one chunk", "L", true, "100", "50", 1024, {}, true, "100"},
   };
   for (const SingleScan& s : kSingleScans) {
