@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/main_dlg.h"
 #include "cli/console_shell.h"
@@ -39,6 +40,23 @@ void SelectSource(Window& window, const std::string& source);
 // The exit status after a command: 1 when it ended on a failure message.
 int StatusOf(const Window& window);
 
+// The options of every scan: source, output folder and sector range.
+struct ScanOptions {
+  std::string source;
+  std::string out;
+  std::string start;
+  std::string end;
+};
+void AddScanOptions(CLI::App& command, ScanOptions& options);
+
+// Sets the output folder, clicks the source and sets the range, then sends
+// the scan command `commandId` with a progress bar on a terminal.
+void RunScanCommand(Window& window, const ScanOptions& options, int commandId);
+
+// One line per folder on stderr: "FOLDER: N files, SIZE".
+void PrintSummary(const std::vector<std::string>& folders);
+
 void RegisterRecover(CLI::App& app, Context& context);
+void RegisterSingleTypeScans(CLI::App& app, Context& context);
 
 }  // namespace cli

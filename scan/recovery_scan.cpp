@@ -23,7 +23,7 @@ class DispatchVisitor : public ChunkVisitor {
   DispatchVisitor(app::WindowModel& w, platform::Device& device) : w_(w), device_(device) {
     const DispatchRow* rows = DispatchTable();
     for (size_t i = 0; i < DispatchRowCount(); ++i) {
-      if (rows[i].always || w.*(rows[i].flag) == 1) enabled_ |= 1u << i;
+      if (RowEnabled(w, rows[i])) enabled_ |= 1u << i;
     }
   }
 

@@ -12,6 +12,8 @@ packages=(
   xvfb xauth time bc
   # the sample card: a FAT32 file system, real JPEG encoders and EXIF tools
   dosfstools mtools fdisk imagemagick libimage-exiftool-perl libjpeg-turbo-progs
+  # real files for the carver tests: sound (sox), video (mjpegtools), PDF (ghostscript)
+  sox mjpegtools ghostscript
   # loop devices for the tests that use real block devices
   util-linux mount
 )
