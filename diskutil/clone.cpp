@@ -90,7 +90,7 @@ class CloneRun {
   Step RetrySectors();
   Step BreakBack();
   Step Pause();
-  void SkipBoth(uint32_t bytes);
+  void SkipPast(uint64_t sector, uint64_t sectors);
   void CountBadSector();
   void Log(uint64_t sector, const char* tail = "");
   void Finish(End end);
@@ -253,14 +253,14 @@ Step CloneRun::Unreadable() {
     case OnUnreadable::kRetrySectors:
       return RetrySectors();
     case OnUnreadable::kSkipChunk:
-      SkipBoth(kChunk);
+      SkipPast(current_, kChunk / kSector);
       w_.SetText(id::kErrorField, FormatDecimal(current_));
       Log(current_);
       return Step::kGoOn;
     case OnUnreadable::kBreakBack:
       return BreakBack();
     case OnUnreadable::kSkipSector:
-      SkipBoth(kSector);
+      SkipPast(current_, 1);
       CountBadSector();
       Log(current_);
       Log(current_, "\r\n");
@@ -283,7 +283,7 @@ Step CloneRun::RetrySectors() {
       if (Write(slot, kSector) == Step::kWriteFailed) return Step::kWriteFailed;
       continue;
     }
-    SkipBoth(kSector);
+    SkipPast(current_ + i, 1);
     CountBadSector();
     Log(current_);  // the chunk's first sector, once per bad sector
   }
@@ -303,7 +303,7 @@ Step CloneRun::BreakBack() {
 }
 
 Step CloneRun::Pause() {
-  SkipBoth(kSector);
+  SkipPast(current_, 1);
   // Field 1040 holds the bad sector when a sector was copied before it:
   // the next run starts just past it.
   const std::string shown = w_.Text(id::kSectorNum);
@@ -314,9 +314,12 @@ Step CloneRun::Pause() {
   return Step::kLeave;
 }
 
-void CloneRun::SkipBoth(uint32_t bytes) {
-  source_->Skip(bytes);
-  target_->Skip(bytes);
+// Moves both drives past unreadable sectors, so that the target's sectors
+// keep their contents. The positions are set, not moved by a count: a failed
+// read may or may not have moved the source.
+void CloneRun::SkipPast(uint64_t sector, uint64_t sectors) {
+  source_->Seek((sector + sectors) * kSector);
+  target_->Seek((sector + sectors) * kSector);
 }
 
 // Field 1039 shows the count before this sector is counted: 0 at the first.
