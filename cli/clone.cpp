@@ -55,14 +55,30 @@ void TrackCloneProgress(Window& window) {
   });
 }
 
-// What the run leaves in the window that a person needs next: the bad
-// sectors met, and where a stepwise run goes on.
+// What the run leaves in the window that a person needs next: the
+// unreadable areas met, and where a stepwise run goes on.
 void PrintOutcome(const app::CMainDlg& dlg, const std::string& mode) {
-  const std::string& bad = dlg.Text(id::kBadSector);
-  if (bad != "Bad Sector") std::cout << "bad sectors: " << (bad.empty() ? "0" : bad) << "\n";
-  const std::string& error = dlg.Text(id::kErrorField);
-  if (error != "Error" && !error.empty()) std::cout << "unreadable at sector: " << error << "\n";
-  if (mode == "errbreak" || mode == "errpause") {
+  // A field the run wrote; "" reads as sector 0.
+  auto written = [&dlg](int field, const char* caption, std::string* text) {
+    *text = dlg.Text(field);
+    if (*text == caption) return false;
+    if (text->empty()) *text = "0";
+    return true;
+  };
+  std::string text;
+  if (mode == "clone" || mode == "onesector") {
+    // Field 1039 shows the count before the last bad sector was counted.
+    const uint64_t bad =
+        written(id::kBadSector, "Bad Sector", &text) ? scan::ParseDecimal(text) + 1 : 0;
+    std::cout << "unreadable sectors: " << bad << "\n";
+  } else if (mode == "512secjmp") {
+    if (written(id::kErrorField, "Error", &text)) {
+      std::cout << "last unreadable chunk at sector: " << text << "\n";
+    }
+  } else {
+    if (dlg.Text(id::kErrorField) != "Error" && !dlg.Text(id::kErrorField).empty()) {
+      std::cout << "unreadable at sector: " << dlg.Text(id::kErrorField) << "\n";
+    }
     const std::string& start = dlg.Text(id::kStartSector);
     std::cout << "next start sector: " << (start.empty() ? "0" : start) << "\n";
   }

@@ -12,8 +12,11 @@ packages=(
   xvfb xauth
   # the sample card: a FAT32 file system, real JPEG encoders and EXIF tools
   dosfstools mtools fdisk imagemagick libimage-exiftool-perl libjpeg-turbo-progs
-  # loop devices for the tests that use real block devices
-  util-linux mount
+  # loop devices for the tests that use real block devices, a file system to
+  # mount on one, and a FUSE file system with failing sectors beneath one
+  util-linux mount e2fsprogs fuse3 libfuse3-dev
+  # peak memory in the benchmarks
+  time
 )
 
 missing=()

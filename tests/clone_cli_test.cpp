@@ -118,8 +118,9 @@ TEST(CloneCommand, CtrlCStopsAfterTheChunkInHand) {
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     if (::chdir(dir.path().c_str()) != 0) ::_exit(99);
-    FILE* f = std::freopen(out.c_str(), "w", stderr);
-    if (!f) ::_exit(99);
+    if (!std::freopen(out.c_str(), "w", stderr) || !std::freopen("/dev/null", "w", stdout)) {
+      ::_exit(99);
+    }
     ::execl(LUMISAVE_BINARY, LUMISAVE_BINARY, "clone", "--source", "src.img", "--target",
             "dst.img", "--mode", "onesector", "--yes", static_cast<char*>(nullptr));
     ::_exit(98);
@@ -217,5 +218,99 @@ TEST(CloneBlockDevices, AMountedTargetIsRefused) {
   const Bytes after = ReadFile(dir / "dst.img");
   EXPECT_TRUE(std::equal(after.begin(), after.begin() + 1024, before.begin()));
 }
+
+#ifdef LUMISAVE_FAULTY_FS
+// An image served through the one-file FUSE file system with failing
+// sectors; the file system is unmounted and its server ended with the object.
+class FaultyMount {
+ public:
+  FaultyMount(const std::string& image, const std::string& bad, const std::string& mountPoint)
+      : mountPoint_(mountPoint) {
+    ::mkdir(mountPoint.c_str(), 0755);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::execl(LUMISAVE_FAULTY_FS, LUMISAVE_FAULTY_FS, image.c_str(), bad.c_str(),
+              mountPoint.c_str(), "-f", "-s", static_cast<char*>(nullptr));
+      ::_exit(98);
+    }
+    struct stat st {};
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+      if (::stat(file().c_str(), &st) == 0) {
+        ready_ = true;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  ~FaultyMount() {
+    if (pid_ <= 0) return;
+    Shell("/", "umount '" + mountPoint_ + "'");
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  bool ready() const { return ready_; }
+  std::string file() const { return mountPoint_ + "/disk.img"; }
+
+ private:
+  std::string mountPoint_;
+  pid_t pid_ = -1;
+  bool ready_ = false;
+};
+
+TEST(CloneBlockDevices, RealReadErrorsFromALoopDeviceOverAFailingFile) {
+  if (!testing_support::IsRoot()) GTEST_SKIP() << "loop devices and FUSE need root";
+  if (::access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "/dev/fuse is missing";
+  const Bytes source = Pattern(4 << 20, 6);  // 8 chunks
+  const Bytes old(4 << 20, 0xEE);
+  auto sectors = [&](Bytes target, std::vector<std::pair<size_t, size_t>> copied, bool marked) {
+    if (marked) {
+      std::fill(target.begin() + 440, target.begin() + 444, 0);
+      target[510] = 0x55;
+      target[511] = 0xAA;
+    }
+    for (auto [first, end] : copied) {
+      std::copy(source.begin() + first * 512, source.begin() + end * 512,
+                target.begin() + first * 512);
+    }
+    return target;
+  };
+  struct Case {
+    const char* mode;
+    std::string log;
+    Bytes target;
+    const char* says;
+  } cases[] = {
+      {"clone", "Clone= \r\nClone= 512\r\nClone= 512\r\nClone= 1536\r\n",
+       sectors(old, {{0, 3}, {4, 600}, {602, 2000}, {2001, 8192}}, false),
+       "unreadable sectors: 4"},
+      {"512secjmp", "512SecJmp = \r\n512SecJmp = 512\r\n512SecJmp = 1536\r\n",
+       sectors(old, {{1024, 1536}, {2048, 8192}}, true), "last unreadable chunk at sector: 1536"},
+      {"errbreak --add 2", "ErrBreakClone = \r\nErrPauseOneSec = 3\r\n",
+       sectors(old, {{0, 3}}, false), "next start sector: 6"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    TempDir dir;
+    WriteFile(dir / "src.img", source);
+    WriteFile(dir / "dst.img", old);
+    FaultyMount mount(dir / "src.img", "3,600,601,2000", dir / "mnt");
+    ASSERT_TRUE(mount.ready());
+    {
+      Loop src(mount.file());
+      Loop dst(dir / "dst.img");
+      ASSERT_FALSE(src.node().empty());
+      ASSERT_FALSE(dst.node().empty());
+      Result r = Shell(dir.path(), Lumisave() + " --source " + src.node() + " --target " +
+                                       dst.node() + " --yes --log --mode " + c.mode);
+      EXPECT_EQ(r.status, 0) << r.output;
+      EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+    }
+    Bytes log = ReadFile(dir / "123.txt");
+    EXPECT_EQ(std::string(log.begin(), log.end()), c.log);
+    EXPECT_TRUE(ReadFile(dir / "dst.img") == c.target);
+  }
+}
+#endif
 
 }  // namespace
