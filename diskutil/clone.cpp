@@ -341,9 +341,18 @@ void CloneRun::Finish(End end) {
   if (end == End::kWriteFailed) w_.AppMessageBox("write destine disk error");
 }
 
+// Whether a run is in hand. The window handles its events between chunks,
+// so a clone command could arrive during a run; it is ignored then, rather
+// than opening the same drives a second time.
+bool g_running = false;
+
 End RunVariant(app::WindowModel& w, const Variant& v) {
+  if (g_running) return End::kEarly;
+  g_running = true;
   CloneRun run(w, v);
-  return run.Execute();
+  const End end = run.Execute();
+  g_running = false;
+  return end;
 }
 
 }  // namespace

@@ -375,16 +375,17 @@ TEST(CloneFamily, ProgressShowsBytesToGoAndNextSectorAfterEachChunk) {
   EXPECT_EQ(rig.Shown(id::kSectorNum), (std::vector<std::string>{"512", "1024", "1536"}));
 }
 
-// A shell that presses StopRun when field 1040 first changes, as a person
-// would while the window pumps its events between chunks.
+// A shell that presses a button when field 1040 first changes, as a person
+// would while the window handles its events between chunks.
 class StoppingShell : public testing_support::ScriptedShell {
  public:
   app::CMainDlg* dlg = nullptr;
+  std::vector<int> press = {app::id::kStopRun};
   void FieldChanged(int field, const std::string& text) override {
     ScriptedShell::FieldChanged(field, text);
     if (field == app::id::kSectorNum && dlg && !pressed) {
       pressed = true;
-      dlg->Press(app::id::kStopRun);
+      for (int button : press) dlg->Press(button);
     }
   }
   bool pressed = false;
@@ -417,6 +418,24 @@ TEST(CloneFamily, StopRunEndsTheRunAfterTheChunkInHand) {
                                        {{0, 1536, From::kSource}})),
               "");
   }
+}
+
+TEST(CloneFamily, ACloneCommandDuringARunIsIgnored) {
+  CloneRig rig;
+  StoppingShell shell;
+  app::CMainDlg dlg(shell, rig.opener);
+  shell.dlg = &dlg;
+  shell.press = {id::kErrPauseOneSec, id::kOneSectorClone, id::kClone};
+  rig.Drives(1100, 1100);
+  dlg.SelectDriveRow(dlg.AttachDrive("tgt"));
+  dlg.Press(id::kCloneTarget);
+  dlg.SelectDriveRow(dlg.AttachDrive("src"));
+  shell.answers = {Answer::kYes, Answer::kYes, Answer::kYes};
+  dlg.Press(id::kClone);
+  EXPECT_EQ(shell.Lines(), (std::vector<std::string>{kConfirm}));
+  EXPECT_EQ(FirstDifference(rig.TargetBytes(), Expected(rig.source, rig.oldTarget, Mbr::kMarked,
+                                                        {{0, 1024, From::kSource}})),
+            "");
 }
 
 TEST(CloneFamily, InterruptStopsTheRunAndNoChainedRunFollows) {
