@@ -295,7 +295,7 @@ TEST(CloneBlockDevices, RealReadErrorsFromALoopDeviceOverAFailingFile) {
     WriteFile(dir / "src.img", source);
     WriteFile(dir / "dst.img", old);
     FaultyMount mount(dir / "src.img", "3,600,601,2000", dir / "mnt");
-    ASSERT_TRUE(mount.ready());
+    if (!mount.ready()) GTEST_SKIP() << "cannot mount a FUSE file system here";
     {
       Loop src(mount.file());
       Loop dst(dir / "dst.img");
