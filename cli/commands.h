@@ -37,6 +37,10 @@ struct Window {
 // command then goes on, and the window's own checks report it).
 void SelectSource(Window& window, const std::string& source);
 
+// Says on stderr, in plain words, why `drive` cannot be opened (nothing when
+// it can).
+void WarnIfUnopenable(Window& window, const std::string& drive);
+
 // The exit status after a command: 1 when it ended on a failure message.
 int StatusOf(const Window& window);
 
@@ -58,5 +62,12 @@ void PrintSummary(const std::vector<std::string>& folders);
 
 void RegisterRecover(CLI::App& app, Context& context);
 void RegisterSingleTypeScans(CLI::App& app, Context& context);
+void RegisterClone(CLI::App& app, Context& context);
+
+// Ctrl-C stops a running clone after the chunk in hand, as StopRun does, and
+// no further clone starts; a second Ctrl-C ends the process at once.
+void StopClonesOnCtrlC();
+// Whether Ctrl-C stopped a clone: the command then exits with status 130.
+bool StoppedByCtrlC();
 
 }  // namespace cli

@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
   cli::Context context;
   cli::RegisterRecover(app, context);
   cli::RegisterSingleTypeScans(app, context);
+  cli::RegisterClone(app, context);
   app.require_subcommand(0, 1);
 
   try {

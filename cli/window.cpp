@@ -14,17 +14,21 @@ void AddAnswerFlags(CLI::App& command, Context& context) {
 
 Window::Window(Preset preset) : shell(preset), dlg(shell, opener) { dlg.OnInitDialog(); }
 
-void SelectSource(Window& window, const std::string& source) {
-  const std::string file = window.opener.Resolve(source);
+void WarnIfUnopenable(Window& window, const std::string& drive) {
+  const std::string file = window.opener.Resolve(drive);
   errno = 0;
   platform::DeviceHandle probe =
       file.empty() ? nullptr : platform::OpenPath(file, platform::Access::kRead);
   if (!probe) {
     int error = file.empty() ? ENOENT : errno;
-    std::cerr << "lumisave: cannot open " << source
-              << (file.empty() || file == source ? "" : " (" + file + ")") << ": "
-              << platform::OpenFailureReason(file.empty() ? source : file, error) << std::endl;
+    std::cerr << "lumisave: cannot open " << drive
+              << (file.empty() || file == drive ? "" : " (" + file + ")") << ": "
+              << platform::OpenFailureReason(file.empty() ? drive : file, error) << std::endl;
   }
+}
+
+void SelectSource(Window& window, const std::string& source) {
+  WarnIfUnopenable(window, source);
   window.dlg.SelectDriveRow(window.dlg.AttachDrive(source));
 }
 

@@ -14,8 +14,9 @@ packages=(
   dosfstools mtools fdisk imagemagick libimage-exiftool-perl libjpeg-turbo-progs
   # real files for the carver tests: sound (sox), video (mjpegtools), PDF (ghostscript)
   sox mjpegtools ghostscript
-  # loop devices for the tests that use real block devices
-  util-linux mount
+  # loop devices for the tests that use real block devices, a file system to
+  # mount on one, and a FUSE file system with failing sectors beneath one
+  util-linux mount e2fsprogs fuse3 libfuse3-dev
 )
 
 missing=()
