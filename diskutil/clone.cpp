@@ -161,13 +161,15 @@ bool CloneRun::ReconcileSizes() {
 
 bool CloneRun::OpenDrives() {
   platform::DeviceOpener& opener = w_.opener();
-  source_ = opener.Open(platform::kDevicePrefix + w_.m_sourceDrive, platform::Access::kReadWrite);
+  // The source is only read: opened read-only, a card the desktop mounted
+  // on insertion can still be cloned, and nothing is ever written to it.
+  source_ = opener.Open(platform::kDevicePrefix + w_.m_sourceDrive, platform::Access::kRead);
   if (!source_) {
     w_.AppMessageBox("open source disk error");
     return false;
   }
-  // Both drives are opened exclusively where the system allows it (a
-  // mounted block device is refused); the source itself is never a target.
+  // The target is opened exclusively where the system allows it (a mounted
+  // block device is refused); the source itself is never a target.
   if (!TargetIsSource()) {
     target_ =
         opener.Open(platform::kDevicePrefix + w_.m_targetDrive, platform::Access::kReadWrite);
