@@ -11,6 +11,8 @@ int main(int argc, char** argv) {
   app.set_help_all_flag("--help-all", "Show the help of every command");
   cli::Context context;
   cli::RegisterRecover(app, context);
+  cli::RegisterDrives(app, context);
+  cli::RegisterPress(app, context);
   app.require_subcommand(0, 1);
 
   try {

@@ -12,7 +12,13 @@ void AddAnswerFlags(CLI::App& command, Context& context) {
   yes->excludes(no);
 }
 
-Window::Window(Preset preset) : shell(preset), dlg(shell, opener) { dlg.OnInitDialog(); }
+Window::Window(Preset preset, const std::vector<std::string>& images)
+    : shell(preset), dlg(shell, opener) {
+  for (const std::string& image : images) {
+    dlg.management().sources().attachedImages.push_back(platform::AbsolutePath(image));
+  }
+  dlg.OnInitDialog();
+}
 
 void SelectSource(Window& window, const std::string& source) {
   const std::string file = window.opener.Resolve(source);

@@ -70,4 +70,7 @@ DeviceHandle OpenExistingFile(const std::string& path);
 
 bool GeometryOf(Device& device, DiskGeometry* geometry);
 
+// The geometry reported for a device of `length` bytes.
+DiskGeometry GeometryForLength(uint64_t length);
+
 }  // namespace platform
