@@ -171,6 +171,7 @@ int CMainDlg::AttachDrive(const std::string& name) {
   // physicaldriveN that is not in the list: no such drive on this machine.
   if (stripped.empty() || platform::PhysicalDriveIndex(Lower(stripped)) >= 0) return -1;
   const std::string path = platform::AbsolutePath(stripped);
+  if (!platform::Exists(path)) return -1;  // nothing there to list
   management().sources().attachedImages.push_back(path);
   ConnectAndListDisks();
   FillDriveList();
