@@ -3,10 +3,10 @@
 namespace platform {
 namespace {
 
-class StoppableDevice : public Device {
+class StoppableDevice : public DeviceWrapper {
  public:
   StoppableDevice(DeviceHandle inner, const StopSwitch& stop)
-      : inner_(std::move(inner)), stop_(stop) {}
+      : DeviceWrapper(std::move(inner)), stop_(stop) {}
 
   bool Read(void* buffer, uint32_t count, uint32_t* got) override {
     if (stop_.requested()) {
@@ -15,19 +15,8 @@ class StoppableDevice : public Device {
     }
     return inner_->Read(buffer, count, got);
   }
-  bool Write(const void* buffer, uint32_t count, uint32_t* written) override {
-    return inner_->Write(buffer, count, written);
-  }
-  bool Seek(uint64_t offset) override { return inner_->Seek(offset); }
-  bool Skip(int64_t delta) override { return inner_->Skip(delta); }
-  bool SeekEnd() override { return inner_->SeekEnd(); }
-  uint64_t Position() const override { return inner_->Position(); }
-  bool Flush() override { return inner_->Flush(); }
-  bool Length(uint64_t* bytes) override { return inner_->Length(bytes); }
-  void RereadPartitions() override { inner_->RereadPartitions(); }
 
  private:
-  DeviceHandle inner_;
   const StopSwitch& stop_;
 };
 

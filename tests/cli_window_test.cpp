@@ -33,6 +33,13 @@ std::vector<std::string> Cells(const std::string& line) {
   return cells;
 }
 
+// card.img: 64 sectors with a JFIF picture at `sector`.
+void CardWithPictureAt(const TempDir& dir, uint64_t sector) {
+  testing_support::ImageBuilder(64)
+      .PutSector(sector, testing_support::FakeJpeg(0xE0, 1500, {1000}))
+      .WriteTo(dir / "card.img");
+}
+
 int Lumisave(const TempDir& dir, const std::string& args, std::string* out) {
   std::filesystem::create_directories(dir / "home");
   return testing_support::RunCommand("cd " + Quote(dir.path()) + " && HOME=" + Quote(dir / "home") +
@@ -63,9 +70,7 @@ TEST(CliWindowTest, DrivesListsTheMachineAndTheImagesTabSeparated) {
 
 TEST(CliWindowTest, PressClicksTheSourceThenSetsChecksPressesAndShows) {
   TempDir dir;
-  testing_support::ImageBuilder(64)
-      .PutSector(10, testing_support::FakeJpeg(0xE0, 1500, {1000}))
-      .WriteTo(dir / "card.img");
+  CardWithPictureAt(dir, 10);
   std::string out;
   ASSERT_EQ(Lumisave(dir,
                      "press --source card.img --set 1041=5 --set 1032=" + Quote(dir / "out") +
@@ -106,9 +111,7 @@ TEST(CliWindowTest, PressRefusesUnknownControlsAndBadOptions) {
 
 TEST(CliWindowTest, RecoverSelectsItsSourceThroughTheDriveList) {
   TempDir dir;
-  testing_support::ImageBuilder(64)
-      .PutSector(20, testing_support::FakeJpeg(0xE0, 1500, {1000}))
-      .WriteTo(dir / "card.img");
+  CardWithPictureAt(dir, 20);
   std::string out;
   ASSERT_EQ(Lumisave(dir, "recover --source card.img --out out --yes", &out), 0) << out;
   EXPECT_EQ(testing_support::FilesIn(dir / "out/JPEG0"), (std::vector<std::string>{"20.jpg"}));

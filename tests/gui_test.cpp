@@ -33,6 +33,12 @@ int RunWindow(const TempDir& dir, const std::string& image, const std::string& s
   return testing_support::RunCommand(command, output);
 }
 
+// The first steps of a scan: the output folder picked, the card's row
+// clicked, the confirmation answered Yes.
+std::string PickFolderAndCard(const TempDir& dir) {
+  return "pick " + (dir / "out") + "\npress 1055\nselect " + (dir / "card.img") + "\nanswer yes\n";
+}
+
 // The file holds the beginning of `jpeg`, up to and with its end marker at least.
 void ExpectRecovered(const std::string& file, const Bytes& jpeg, size_t markerAt) {
   const Bytes got = testing_support::ReadFile(file);
@@ -47,14 +53,11 @@ TEST(GuiTest, SelectImageRowAndRecoverItsPictures) {
   testing_support::ImageBuilder(2048).PutSector(100, jpeg).PutSector(1500, jpeg).WriteTo(dir / "card.img");
   std::string output;
   const int status = RunWindow(dir, "card.img",
-                               "pick " + (dir / "out") + "\n"
-                               "press 1055\n"
-                               "select " + (dir / "card.img") + "\n"
-                               "print 1005\n"
-                               "print 1061\n"
-                               "answer yes\n"
-                               "press 1080\n"
-                               "press 1011\n",
+                               PickFolderAndCard(dir) +
+                                   "print 1005\n"
+                                   "print 1061\n"
+                                   "press 1080\n"
+                                   "press 1011\n",
                                &output);
   ASSERT_EQ(status, 0) << output;
   EXPECT_NE(output.find("1005=" + (dir / "card.img") + "\n"), std::string::npos) << output;
@@ -86,12 +89,7 @@ TEST(GuiTest, ClosingDuringAScanEndsItWithItsFilesWhole) {
   }
   std::string output;
   const int status = RunWindow(dir, "card.img",
-                               "pick " + (dir / "out") + "\n"
-                               "press 1055\n"
-                               "select " + (dir / "card.img") + "\n"
-                               "answer yes\n"
-                               "close-on-progress\n"
-                               "press 1080\n",
+                               PickFolderAndCard(dir) + "close-on-progress\npress 1080\n",
                                &output);
   ASSERT_EQ(status, 0) << output;
   EXPECT_NE(output.find("BOX the end: hit the end of the drive ! -> closing"), std::string::npos)
