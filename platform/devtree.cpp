@@ -109,18 +109,29 @@ bool ReadAttribute(const std::string& file, std::string* value) {
   return true;
 }
 
-DeviceTree::DeviceTree(const MachineSources& sources) : sources_(sources) {
+namespace {
+
+// Collects the device folders below `dir` (symbolic links are not followed:
+// sysfs links every device from many places). A folder that cannot be read
+// is passed over, the rest is still walked.
+void CollectDevices(const fs::path& root, const fs::path& dir, std::vector<std::string>* ids) {
   std::error_code ec;
-  const fs::path root = DevicesRoot();
-  auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied,
-                                             ec);
-  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+  for (fs::directory_iterator it(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    const fs::directory_entry& entry = *it;
     std::error_code typeEc;
-    if (it->is_symlink(typeEc) || !it->is_directory(typeEc)) continue;
-    if (!IsDeviceDir(it->path())) continue;
-    std::string id = it->path().lexically_relative(root).string();
-    if (id.size() < kDeviceIdBytes) ids_.push_back(std::move(id));
+    if (entry.is_symlink(typeEc) || !entry.is_directory(typeEc)) continue;
+    if (IsDeviceDir(entry.path())) {
+      std::string id = entry.path().lexically_relative(root).string();
+      if (id.size() < kDeviceIdBytes) ids->push_back(std::move(id));
+    }
+    CollectDevices(root, entry.path(), ids);
   }
+}
+
+}  // namespace
+
+DeviceTree::DeviceTree(const MachineSources& sources) : sources_(sources) {
+  CollectDevices(DevicesRoot(), DevicesRoot(), &ids_);
   std::sort(ids_.begin(), ids_.end(), TreeOrder);
   for (const std::string& image : sources_.attachedImages) {
     std::string id;

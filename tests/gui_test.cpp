@@ -27,6 +27,8 @@ int RunWindow(const TempDir& dir, const std::string& image, const std::string& s
   std::ofstream(dir / "script") << script;
   std::filesystem::create_directories(dir / "home");
   const std::string command = "cd " + Quote(dir.path()) + " && HOME=" + Quote(dir / "home") +
+                              " LSAN_OPTIONS=suppressions=" +
+                              Quote(std::string(LUMISAVE_SOURCE_DIR) + "/tests/toolkit-leaks.supp") +
                               " xvfb-run -a -s '-screen 0 1024x768x24 -nolisten tcp' timeout 120 " +
                               Quote(LUMISAVE_BINARY) + " --image " + Quote(image) +
                               " --script script 2>&1";
