@@ -82,6 +82,15 @@ void MainWindow::CreateWidget(const app::Control& c) {
       list_ = new wxListCtrl(this, c.id, pos, size, wxLC_REPORT | wxLC_SINGLE_SEL | wxBORDER_SUNKEN);
       list_->Bind(wxEVT_LIST_ITEM_SELECTED, [this](wxListEvent&) { ScheduleListClick(); });
       list_->Bind(wxEVT_LIST_ITEM_DESELECTED, [this](wxListEvent&) { ScheduleListClick(); });
+      // A click on the selected row, or into the empty part, changes no
+      // selection but is a click all the same. The list's parts are laid
+      // out later, so the body is told from the header at the click.
+      for (wxWindow* part : list_->GetChildren()) {
+        part->Bind(wxEVT_LEFT_UP, [this](wxMouseEvent& e) {
+          if (e.GetEventObject() == ListBody()) ScheduleListClick();
+          e.Skip();
+        });
+      }
       widget = list_;
       break;
     }
@@ -155,6 +164,20 @@ void MainWindow::SyncList() {
   syncing_ = false;
 }
 
+// The part of the list that holds the rows: the toolkit's list is a header
+// above a body, and the body is the lower of the two once laid out.
+wxWindow* MainWindow::ListBody() {
+  wxWindow* body = list_;
+  int lowest = -1;
+  for (wxWindow* child : list_->GetChildren()) {
+    if (child->GetPosition().y > lowest) {
+      lowest = child->GetPosition().y;
+      body = child;
+    }
+  }
+  return body;
+}
+
 // A click changes the selection in one or two steps (the old row, the new
 // one); the list's click command runs once, after both.
 void MainWindow::ScheduleListClick() {
@@ -170,6 +193,7 @@ void MainWindow::OnListClick() {
     return;
   }
   dlg_.driveList().selected = static_cast<int>(FirstSelected());
+  ++listClicks_;
   RunCommand(app::id::kDriveList);
 }
 
@@ -185,6 +209,12 @@ void MainWindow::ClickRow(int row) {
   }
   syncing_ = false;
   OnListClick();
+}
+
+wxPoint MainWindow::RowOnScreen(int row) {
+  wxRect rect;
+  if (!list_ || !list_->GetItemRect(row, rect)) return wxDefaultPosition;
+  return list_->ClientToScreen(wxPoint(rect.x + 20, rect.y + rect.height / 2));
 }
 
 void MainWindow::PressControl(int id) {

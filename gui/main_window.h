@@ -39,12 +39,17 @@ class MainWindow : public wxDialog {
   void ClickRow(int row);
   void PressControl(int id);
   void CloseOnNextProgress() { closeOnProgress_ = true; }
+  // Where row `row` of the drive list is on screen (its middle); how many
+  // drive-list clicks have run.
+  wxPoint RowOnScreen(int row);
+  int listClicks() const { return listClicks_; }
   app::CMainDlg& dlg() { return dlg_; }
 
  private:
   void CreateWidget(const app::Control& c);
   void SyncList();
   void ScheduleListClick();
+  wxWindow* ListBody();
   void OnListClick();
   void OnClose(wxCloseEvent& event);
   void OnCharHook(wxKeyEvent& event);
@@ -66,6 +71,7 @@ class MainWindow : public wxDialog {
   bool syncing_ = false;
   bool clickPending_ = false;
   bool closeOnProgress_ = false;
+  int listClicks_ = 0;
   std::chrono::steady_clock::time_point lastPump_{};
 };
 

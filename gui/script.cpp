@@ -1,5 +1,7 @@
 #include "gui/script.h"
 
+#include <wx/uiaction.h>
+
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -11,7 +13,7 @@ namespace gui {
 namespace {
 
 const char* const kVerbs[] = {"select", "press", "answer", "pick",  "set",
-                              "print",  "ready", "wait",   "close", "close-on-progress"};
+                              "print",  "ready", "wait",   "close", "close-on-progress", "mouse-click"};
 
 bool KnownVerb(const std::string& verb) {
   for (const char* v : kVerbs) {
@@ -61,7 +63,14 @@ bool Script::Load(const std::string& file, std::string* error) {
 void Script::Start(MainWindow& window) {
   window_ = &window;
   waitTimer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
-    if (!platform::Exists(waitFile_)) return;
+    if (clicksBefore_ >= 0) {
+      // A mouse click: on once the list has seen it (or after 10 seconds).
+      if (window_->listClicks() == clicksBefore_ && ++waitTicks_ < 200) return;
+      if (window_->listClicks() == clicksBefore_) std::cout << "MOUSE no click arrived" << std::endl;
+      clicksBefore_ = -1;
+    } else if (!platform::Exists(waitFile_)) {
+      return;
+    }
     waitTimer_.Stop();
     RunNext();
   });
@@ -108,6 +117,17 @@ bool Script::Run(const Step& step) {
   } else if (step.verb == "wait") {
     waitFile_ = step.argument;
     if (!platform::Exists(waitFile_)) {
+      waitTimer_.Start(50);
+      return false;
+    }
+  } else if (step.verb == "mouse-click") {
+    const wxPoint at = w.RowOnScreen(w.dlg().FindDriveRow(step.argument));
+    if (at != wxDefaultPosition) {
+      clicksBefore_ = w.listClicks();
+      waitTicks_ = 0;
+      wxUIActionSimulator mouse;
+      mouse.MouseMove(at);
+      mouse.MouseClick();
       waitTimer_.Start(50);
       return false;
     }

@@ -13,6 +13,8 @@
 //   print ID          print "ID=TEXT" (a list: "ID[ROW]=CELL<TAB>...")
 //   ready FILE        write the window's place on screen (WxH+X+Y) into FILE
 //   wait FILE         go on once FILE exists
+//   mouse-click NAME  click the drive-list row of NAME with the mouse (through
+//                     the X server's input), and go on once the list's click ran
 //   close-on-progress close the window at the next progress of a command
 //   close             close the window as its close box does
 // After the last step the window is closed.
@@ -58,6 +60,8 @@ class Script {
   MainWindow* window_ = nullptr;
   wxTimer waitTimer_;
   std::string waitFile_;
+  int clicksBefore_ = -1;  // mouse-click: the list's clicks when it was sent
+  int waitTicks_ = 0;
 };
 
 }  // namespace gui

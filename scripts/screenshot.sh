@@ -11,12 +11,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 work=$(mktemp -d)
-xvfb_pid=
-cleanup() {
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'rm -rf "$work"' EXIT
 
 # A sample card: an 8 MiB FAT file system holding a few photos.
 card="$work/sdcard.img"
@@ -41,14 +36,14 @@ ready $work/ready
 wait $work/taken
 SCRIPT
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$work/display")"
-
+# On the virtual X server: the window in the background, the picture taken
+# once it reports its place.
+cat > "$work/take" <<TAKE
+#!/usr/bin/env bash
+set -euo pipefail
 HOME="$work/home" "$build/lumisave" --image "$card" --script "$work/script" >"$work/log" &
-gui_pid=$!
-for _ in $(seq 300); do [ -s "$work/ready" ] && break; sleep 0.1; done
+gui_pid=\$!
+for _ in \$(seq 300); do [ -s "$work/ready" ] && break; sleep 0.1; done
 if [ ! -s "$work/ready" ]; then
   echo "screenshot: the window did not come up" >&2
   cat "$work/log" >&2
@@ -56,9 +51,11 @@ if [ ! -s "$work/ready" ]; then
 fi
 # Let the window finish painting before the picture is taken.
 sleep 1
-geometry=$(cat "$work/ready")
-mkdir -p "$root/docs"
-import -window root -crop "$geometry" +repage "$root/docs/window.png"
+import -window root -crop "\$(cat "$work/ready")" +repage "$root/docs/window.png"
 touch "$work/taken"
-wait "$gui_pid"
-echo "screenshot: wrote docs/window.png ($geometry)"
+wait "\$gui_pid"
+TAKE
+chmod +x "$work/take"
+mkdir -p "$root/docs"
+"$root/scripts/with-xvfb.sh" "$work/take"
+echo "screenshot: wrote docs/window.png ($(cat "$work/ready"))"

@@ -17,7 +17,7 @@ bool CanRunWindow() {
 #ifndef LUMISAVE_GUI_BINARY
   return false;
 #else
-  return std::filesystem::exists(LUMISAVE_GUI_BINARY) && std::filesystem::exists("/usr/bin/xvfb-run");
+  return std::filesystem::exists(LUMISAVE_GUI_BINARY) && std::filesystem::exists("/usr/bin/Xvfb");
 #endif
 }
 
@@ -29,7 +29,7 @@ int RunWindow(const TempDir& dir, const std::string& image, const std::string& s
   const std::string command = "cd " + Quote(dir.path()) + " && HOME=" + Quote(dir / "home") +
                               " LSAN_OPTIONS=suppressions=" +
                               Quote(std::string(LUMISAVE_SOURCE_DIR) + "/tests/toolkit-leaks.supp") +
-                              " xvfb-run -a -s '-screen 0 1024x768x24 -nolisten tcp' timeout 120 " +
+                              " " + Quote(std::string(LUMISAVE_SOURCE_DIR) + "/scripts/with-xvfb.sh") + " timeout 120 " +
                               Quote(LUMISAVE_BINARY) + " --image " + Quote(image) +
                               " --script script 2>&1";
   return testing_support::RunCommand(command, output);
@@ -73,6 +73,30 @@ TEST(GuiTest, SelectImageRowAndRecoverItsPictures) {
   ExpectRecovered(dir / "out/JPEG0/100.jpg", jpeg, 2000);
   // The default output folder was made in the home folder at start.
   EXPECT_TRUE(std::filesystem::is_directory(dir / "home/Lumisave"));
+}
+
+TEST(GuiTest, MouseClicksOnTheListSelectTheSourceEachTime) {
+  if (!CanRunWindow()) GTEST_SKIP() << "no window program or no Xvfb";
+  TempDir dir;
+  testing_support::ImageBuilder(1024).WriteTo(dir / "card.img");
+  std::string output;
+  const int status = RunWindow(dir, "card.img",
+                               "mouse-click " + (dir / "card.img") + "\n"
+                               "print 1005\n"
+                               "print 1061\n"
+                               "set 1005 changed\n"
+                               "set 1061 1\n"
+                               "mouse-click " + (dir / "card.img") + "\n"
+                               "print 1005\n"
+                               "print 1061\n",
+                               &output);
+  ASSERT_EQ(status, 0) << output;
+  EXPECT_EQ(output.find("MOUSE"), std::string::npos) << output;
+  // A click on the row that is selected already sets the same values again.
+  const std::string fields = "1005=" + (dir / "card.img") + "\n1061=1024\n";
+  const size_t first = output.find(fields);
+  ASSERT_NE(first, std::string::npos) << output;
+  EXPECT_NE(output.find(fields, first + 1), std::string::npos) << output;
 }
 
 TEST(GuiTest, ClosingDuringAScanEndsItWithItsFilesWhole) {
