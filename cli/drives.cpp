@@ -34,7 +34,8 @@ void RegisterDrives(CLI::App& app, Context& context) {
   cmd->add_option("--image", options->images,
                   "Also list this image file (or device node) after the machine's drives; "
                   "repeatable")
-      ->allow_extra_args(false);
+      ->allow_extra_args(false)
+      ->check(CLI::ExistingPath);
   cmd->callback([options, &context] { context.status = Drives(*options, context); });
 }
 

@@ -80,6 +80,10 @@ int GuiApp::OnRun() {
   platform::StoppableOpener opener(stop);
   platform::ManagementLayer layer;
   for (const std::string& image : g_options.images) {
+    if (!platform::Exists(image)) {
+      std::cerr << "lumisave: no such image file: " << image << std::endl;
+      continue;
+    }
     layer.sources().attachedImages.push_back(platform::AbsolutePath(image));
   }
   gui::WxShell shell(script.get());
@@ -93,7 +97,7 @@ int GuiApp::OnRun() {
     window.ShowModal();
     shell.SetWindow(nullptr);
   });
-  return 0;
+  return application.windowShown() ? 0 : 1;
 }
 
 }  // namespace
