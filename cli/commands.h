@@ -24,15 +24,18 @@ struct Context {
 // Adds --yes and --no to a subcommand.
 void AddAnswerFlags(CLI::App& command, Context& context);
 
-// One window on the console, initialised as at start.
+// One window on the console, initialised as at start; `images` are image
+// files (or device nodes) attached to the drive list after the machine's drives.
 struct Window {
-  explicit Window(Preset preset);
+  explicit Window(Preset preset, const std::vector<std::string>& images = {});
   ConsoleShell shell;
   platform::DeviceOpener opener;
   app::CMainDlg dlg;
 };
 
-// Clicks the source drive's row, as a user would in the drive list. When
+// Clicks the source drive's row, as a user would in the drive list: the row
+// of a listed drive (physicaldriveN, a listed path, or a node of a listed
+// drive), else the row of `source` attached as an image. When
 // `source` cannot be opened, says why in plain words on stderr first (the
 // command then goes on, and the window's own checks report it).
 void SelectSource(Window& window, const std::string& source);
@@ -69,5 +72,7 @@ void RegisterClone(CLI::App& app, Context& context);
 void StopClonesOnCtrlC();
 // Whether Ctrl-C stopped a clone: the command then exits with status 130.
 bool StoppedByCtrlC();
+void RegisterDrives(CLI::App& app, Context& context);
+void RegisterPress(CLI::App& app, Context& context);
 
 }  // namespace cli

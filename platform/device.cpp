@@ -255,11 +255,17 @@ DeviceHandle OpenExistingFile(const std::string& path) {
 bool GeometryOf(Device& device, DiskGeometry* geometry) {
   uint64_t length = 0;
   if (!device.Length(&length)) return false;
-  geometry->cylinders = static_cast<int64_t>(length / kSectorSize);
-  geometry->tracksPerCylinder = 1;
-  geometry->sectorsPerTrack = 1;
-  geometry->bytesPerSector = kSectorSize;
+  *geometry = GeometryForLength(length);
   return true;
+}
+
+DiskGeometry GeometryForLength(uint64_t length) {
+  DiskGeometry g;
+  g.cylinders = static_cast<int64_t>(length / kSectorSize);
+  g.tracksPerCylinder = 1;
+  g.sectorsPerTrack = 1;
+  g.bytesPerSector = kSectorSize;
+  return g;
 }
 
 }  // namespace platform

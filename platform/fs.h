@@ -17,8 +17,11 @@ std::string HomeFolder();
 bool IsBlockDevice(const std::string& path);
 bool Exists(const std::string& path);
 
-// Whether two paths name the same file or the same block device (false when
-// either cannot be looked at).
+// `path` made absolute against the working folder (not resolved further).
+std::string AbsolutePath(const std::string& path);
+
+// Whether two paths name the same file or device node (or the same device:
+// a node and another node of one block device).
 bool SameFile(const std::string& a, const std::string& b);
 
 // A short reason why `path` could not be opened, for messages: the system's

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/test_window.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -219,7 +221,7 @@ struct TestWindow {
     dlg.m_sectorsPerCluster = 8;
     dlg.UpdateData(false);
   }
-  void Source(const std::string& image) { dlg.SelectDriveRow(dlg.AttachDrive(image)); }
+  void Source(const std::string& image) { dlg.SelectDriveRow(testing_support::AddDriveRow(dlg, image)); }
 
   testing_support::ScriptedShell shell;
   testing_support::TestOpener opener;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/test_window.h"
+
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -134,9 +136,9 @@ void CloneRig::Drives(uint64_t sourceSectors, uint64_t targetSectors, std::set<u
   testing_support::WriteFile(dir / "tgt.img", oldTarget);
   opener.AddFaulty("src", dir / "src.img", std::move(bad));
   opener.AddFaulty("tgt", dir / "tgt.img", {});
-  dlg.SelectDriveRow(dlg.AttachDrive("tgt"));
+  dlg.SelectDriveRow(testing_support::AddDriveRow(dlg, "tgt"));
   dlg.Press(app::id::kCloneTarget);
-  dlg.SelectDriveRow(dlg.AttachDrive("src"));
+  dlg.SelectDriveRow(testing_support::AddDriveRow(dlg, "src"));
   shell.changes.clear();
 }
 
@@ -399,9 +401,9 @@ TEST(CloneFamily, StopRunEndsTheRunAfterTheChunkInHand) {
     app::CMainDlg dlg(shell, rig.opener);
     shell.dlg = &dlg;
     rig.Drives(1636, 1636);
-    dlg.SelectDriveRow(dlg.AttachDrive("tgt"));
+    dlg.SelectDriveRow(testing_support::AddDriveRow(dlg, "tgt"));
     dlg.Press(id::kCloneTarget);
-    dlg.SelectDriveRow(dlg.AttachDrive("src"));
+    dlg.SelectDriveRow(testing_support::AddDriveRow(dlg, "src"));
     shell.answers = {Answer::kYes};
     dlg.Press(command);
     const uint64_t unit = command == id::kOneSectorClone ? 1 : kChunk;
@@ -427,9 +429,9 @@ TEST(CloneFamily, ACloneCommandDuringARunIsIgnored) {
   shell.dlg = &dlg;
   shell.press = {id::kErrPauseOneSec, id::kOneSectorClone, id::kClone};
   rig.Drives(1100, 1100);
-  dlg.SelectDriveRow(dlg.AttachDrive("tgt"));
+  dlg.SelectDriveRow(testing_support::AddDriveRow(dlg, "tgt"));
   dlg.Press(id::kCloneTarget);
-  dlg.SelectDriveRow(dlg.AttachDrive("src"));
+  dlg.SelectDriveRow(testing_support::AddDriveRow(dlg, "src"));
   shell.answers = {Answer::kYes, Answer::kYes, Answer::kYes};
   dlg.Press(id::kClone);
   EXPECT_EQ(shell.Lines(), (std::vector<std::string>{kConfirm}));
