@@ -1,5 +1,6 @@
 #include "app/main_dlg.h"
 
+#include <cctype>
 #include <map>
 
 #include "platform/fs.h"
@@ -67,9 +68,13 @@ const std::map<int, Command>& MessageMap() {
   return map;
 }
 
-constexpr size_t kDriveListColumns = 13;
 constexpr size_t kCapacityColumn = 7;
 constexpr size_t kNameColumn = 2;
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
 
 }  // namespace
 
@@ -79,7 +84,10 @@ CMainDlg::CMainDlg(platform::Shell& shell, platform::DeviceOpener& opener)
     : WindowModel(shell, opener) {}
 
 bool CMainDlg::OnInitDialog() {
+  // The controls exist (the front end made them); the first loading exchange.
   UpdateData(false);
+  volumeList().fullRowSelect = true;
+  driveList().fullRowSelect = true;
   m_sectorsPerCluster = 8;
   UpdateData(false);
   const std::string folder = DefaultOutputFolder();
@@ -93,6 +101,7 @@ bool CMainDlg::OnInitDialog() {
   ConnectAndListDisks();
   FillDriveList();
   ListLogicalDrives();
+  driveList().background = kDriveListBackground;
   return true;
 }
 
@@ -139,29 +148,34 @@ void CMainDlg::OnViewPhotos() { shell().OpenFolder(Text(id::kOutputFolder)); }
 
 void CMainDlg::OnCancel() { shell().EndDialog(); }
 
-int CMainDlg::AttachDrive(const std::string& name) {
-  Control& list = driveList();
+int CMainDlg::FindDriveRow(const std::string& name) {
+  const Control& list = driveList();
+  const std::string wanted = platform::StripDevicePrefix(name);
+  const std::string file = opener().Resolve(wanted);
   for (size_t r = 0; r < list.rows.size(); ++r) {
-    if (!list.rows[r].empty() && list.rows[r][0] == name) return static_cast<int>(r);
-  }
-  std::vector<std::string> row(kDriveListColumns);
-  row[0] = name;
-  row[kNameColumn] = name;
-  if (platform::DeviceHandle device = opener().Open(platform::kDevicePrefix + name,
-                                                    platform::Access::kRead)) {
-    platform::DiskGeometry g;
-    if (platform::GeometryOf(*device, &g)) {
-      uint64_t capacity = static_cast<uint64_t>(g.cylinders) * g.tracksPerCylinder *
-                          g.sectorsPerTrack * g.bytesPerSector;
-      row[kCapacityColumn] = scan::FormatDecimal(capacity);
-      row[8] = std::to_string(g.cylinders);
-      row[9] = std::to_string(g.tracksPerCylinder);
-      row[10] = std::to_string(g.sectorsPerTrack);
-      row[11] = std::to_string(g.bytesPerSector);
+    const std::string& cell = list.rows[r].empty() ? std::string() : list.rows[r][0];
+    if (cell.empty()) continue;
+    const bool physical = platform::PhysicalDriveIndex(cell) >= 0;
+    if (cell == wanted || (physical && cell == Lower(wanted)) ||
+        platform::SameFile(opener().Resolve(cell), file)) {
+      return static_cast<int>(r);
     }
   }
-  list.rows.push_back(std::move(row));
-  return static_cast<int>(list.rows.size() - 1);
+  return -1;
+}
+
+int CMainDlg::AttachDrive(const std::string& name) {
+  const int listed = FindDriveRow(name);
+  if (listed >= 0) return listed;
+  const std::string stripped = platform::StripDevicePrefix(name);
+  // physicaldriveN that is not in the list: no such drive on this machine.
+  if (stripped.empty() || platform::PhysicalDriveIndex(Lower(stripped)) >= 0) return -1;
+  const std::string path = platform::AbsolutePath(stripped);
+  if (!platform::Exists(path)) return -1;  // nothing there to list
+  management().sources().attachedImages.push_back(path);
+  ConnectAndListDisks();
+  FillDriveList();
+  return FindDriveRow(path);
 }
 
 void CMainDlg::SelectDriveRow(int row) {

@@ -13,6 +13,10 @@
 
 namespace app {
 
+// Colours, 0xRRGGBB: every dialog's background, and the physical drive list's.
+inline constexpr int kDialogBackground = 0x9CACC6;     // RGB(156, 172, 198)
+inline constexpr int kDriveListBackground = 0xD0D7E3;  // RGB(208, 215, 227)
+
 class CMainDlg : public WindowModel {
  public:
   CMainDlg(platform::Shell& shell, platform::DeviceOpener& opener);
@@ -33,10 +37,14 @@ class CMainDlg : public WindowModel {
   void OnViewPhotos();
   void OnCancel();  // Exit, Escape, the close box
 
-  // Adds a row for a drive given by name or path (an image file, a device
-  // node) at the end of the drive list, unless a row of that name is there
-  // already. Returns the row's index.
+  // The row of a drive given by name or path (an image file, a device node).
+  // A path not in the list yet is attached to the management service's
+  // drives and the list is built again, so that it comes last with every
+  // column filled. Returns the row's index, -1 when it cannot be listed.
   int AttachDrive(const std::string& name);
+  // The drive-list row of a drive given by its device name (physicaldrive1),
+  // a path in the list, or a device node of a listed drive; -1 when none.
+  int FindDriveRow(const std::string& name);
   // Selects row `row` of the drive list (-1: none), as a click would.
   void SelectDriveRow(int row);
 

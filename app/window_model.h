@@ -58,6 +58,10 @@ struct Control {
   std::vector<ListColumn> columns;
   std::vector<std::vector<std::string>> rows;
   int selected = -1;  // selected row, -1 for none
+  // List views: the whole row shows as selected; a background of its own
+  // (0xRRGGBB, -1 for the toolkit's).
+  bool fullRowSelect = false;
+  int background = -1;
 };
 
 class WindowModel {

@@ -31,8 +31,10 @@ struct SectorBytes {
 // Who shows a carver's message boxes.
 using Owner = platform::Shell;
 
+// The folder is passed by reference: the carvers only read it, and a sector
+// that starts no file then costs no copy of the text.
 using CarveFn = int (*)(uint64_t sector, platform::Device& device, SectorBytes bytes,
-                        std::string folder, Owner& owner);
+                        const std::string& folder, Owner& owner);
 
 // How one file type is copied once its signature matched: the shared steps
 // call these hooks, and each type fills in what it needs.
@@ -50,16 +52,48 @@ class CopyRules {
   virtual void AfterClose(const std::string& path) { (void)path; }
 };
 
+// Ends the copy right after the first occurrence of a marker in a pass
+// (letters compared without regard to case). A pass shorter than the marker
+// counts as a find at its start: the copy then ends with the first k - 1
+// bytes of the copy buffer.
+class MarkerEnd : public CopyRules {
+ public:
+  MarkerEnd(const uint8_t* marker, int32_t length) : marker_(marker), length_(length) {}
+  uint32_t EndOfPass(uint8_t* buffer, uint32_t count, uint64_t& remaining) override;
+
+ private:
+  const uint8_t* marker_;
+  int32_t length_;
+};
+
 // The shared steps after a matched signature: build the output path, save
 // the position, create the file ("Create File failed !" with the path when
 // that fails), copy up to `boundSectors` sectors in passes of 512, close,
 // run the closing step and put the position back. Returns 1 when a file was
-// written, 0 when it could not be created.
+// written, 0 when it could not be created. An empty folder text (a type
+// ticked while no output folder was set) is refused like a missing folder,
+// so that nothing is ever written into the root of the file system.
 int CopyOut(uint64_t sector, platform::Device& device, const std::string& folder,
             const char* extension, uint64_t boundSectors, CopyRules& rules, Owner& owner);
 
 // folder + "/" + decimal sector number (empty for 0) + "." + extension.
 std::string OutputPath(const std::string& folder, uint64_t sector, const char* extension);
+
+// Whether the `length` bytes at `offset` from the start of the offered
+// sector equal `expected`. Bytes beyond the caller's buffer (a test that
+// looks into the sector after the last one of a chunk) are read from the
+// device, whose position is put back; a sector that cannot be read there
+// fails the test.
+bool MatchesAt(uint64_t sector, platform::Device& device, SectorBytes bytes, size_t offset,
+               const uint8_t* expected, size_t length);
+
+// Renames the closed output file `path` to folder + "/" + name + "." +
+// extension, never over an existing file. A name taken from a file's own
+// bytes that would leave the folder ("." or "..", or one holding "/") is
+// not used. Returns whether the file now has the new name; on any failure
+// (also a path too long for the file system) it keeps its old one.
+bool RenameInFolder(const std::string& path, const std::string& folder, const std::string& name,
+                    const char* extension);
 
 // Little-endian fields of a header.
 uint32_t ReadLe32(const uint8_t* p);

@@ -45,30 +45,20 @@ class ExifEnd : public CopyRules {
   State state_ = kNoMarker;
 };
 
-// JFIF pictures end at the first FF D9, in any pass.
-class JfifEnd : public CopyRules {
- public:
-  uint32_t EndOfPass(uint8_t* buffer, uint32_t count, uint64_t& remaining) override {
-    int32_t f = SearchEnd(buffer, count);
-    if (static_cast<uint32_t>(f) > count) return count;
-    remaining = 0;
-    return static_cast<uint32_t>(f) + 1;
-  }
-};
-
 }  // namespace
 
-int CarveJpeg(uint64_t sector, platform::Device& device, SectorBytes bytes, std::string folder,
-              Owner& owner) {
+int CarveJpeg(uint64_t sector, platform::Device& device, SectorBytes bytes,
+              const std::string& folder, Owner& owner) {
   if (!StartsWith(bytes, 0xE1)) return 0;
   ExifEnd rules;
   return CopyOut(sector, device, folder, "jpg", 10000, rules, owner);
 }
 
-int CarveJpeg0(uint64_t sector, platform::Device& device, SectorBytes bytes, std::string folder,
-               Owner& owner) {
+int CarveJpeg0(uint64_t sector, platform::Device& device, SectorBytes bytes,
+               const std::string& folder, Owner& owner) {
   if (!StartsWith(bytes, 0xE0)) return 0;
-  JfifEnd rules;
+  // JFIF pictures end at the first FF D9, in any pass.
+  MarkerEnd rules(kEndOfImage, 2);
   return CopyOut(sector, device, folder, "jpg", 8000, rules, owner);
 }
 

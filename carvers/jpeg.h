@@ -5,9 +5,9 @@
 
 namespace carvers {
 
-int CarveJpeg(uint64_t sector, platform::Device& device, SectorBytes bytes, std::string folder,
-              Owner& owner);
-int CarveJpeg0(uint64_t sector, platform::Device& device, SectorBytes bytes, std::string folder,
-               Owner& owner);
+int CarveJpeg(uint64_t sector, platform::Device& device, SectorBytes bytes,
+              const std::string& folder, Owner& owner);
+int CarveJpeg0(uint64_t sector, platform::Device& device, SectorBytes bytes,
+               const std::string& folder, Owner& owner);
 
 }  // namespace carvers

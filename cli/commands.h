@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/main_dlg.h"
 #include "cli/console_shell.h"
@@ -23,23 +24,56 @@ struct Context {
 // Adds --yes and --no to a subcommand.
 void AddAnswerFlags(CLI::App& command, Context& context);
 
-// One window on the console, initialised as at start.
+// One window on the console, initialised as at start; `images` are image
+// files (or device nodes) attached to the drive list after the machine's drives.
 struct Window {
-  explicit Window(Preset preset);
+  explicit Window(Preset preset, const std::vector<std::string>& images = {});
   ConsoleShell shell;
   platform::DeviceOpener opener;
   app::CMainDlg dlg;
 };
 
-// Clicks the source drive's row, as a user would in the drive list. When
+// Clicks the source drive's row, as a user would in the drive list: the row
+// of a listed drive (physicaldriveN, a listed path, or a node of a listed
+// drive), else the row of `source` attached as an image. When
 // `source` cannot be opened, says why in plain words on stderr first (the
 // command then goes on, and the window's own checks report it).
 void SelectSource(Window& window, const std::string& source);
 
+// Says on stderr, in plain words, why `drive` cannot be opened (nothing when
+// it can).
+void WarnIfUnopenable(Window& window, const std::string& drive);
+
 // The exit status after a command: 1 when it ended on a failure message.
 int StatusOf(const Window& window);
 
+// The options of every scan: source, output folder and sector range.
+struct ScanOptions {
+  std::string source;
+  std::string out;
+  std::string start;
+  std::string end;
+};
+void AddScanOptions(CLI::App& command, ScanOptions& options);
+
+// Sets the output folder, clicks the source and sets the range, then sends
+// the scan command `commandId` with a progress bar on a terminal.
+void RunScanCommand(Window& window, const ScanOptions& options, int commandId);
+
+// One line per folder on stderr: "FOLDER: N files, SIZE".
+void PrintSummary(const std::vector<std::string>& folders);
+
 void RegisterRecover(CLI::App& app, Context& context);
+void RegisterSingleTypeScans(CLI::App& app, Context& context);
+void RegisterClone(CLI::App& app, Context& context);
+
+// Ctrl-C stops a running clone after the chunk in hand, as StopRun does, and
+// no further clone starts; a second Ctrl-C ends the process at once.
+void StopClonesOnCtrlC();
+// Whether Ctrl-C stopped a clone: the command then exits with status 130.
+bool StoppedByCtrlC();
+void RegisterDrives(CLI::App& app, Context& context);
+void RegisterPress(CLI::App& app, Context& context);
 void RegisterVolumes(CLI::App& app, Context& context);
 void RegisterSurvey(CLI::App& app, Context& context);
 

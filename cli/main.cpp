@@ -1,16 +1,45 @@
 // lumisave: recover pictures and files from cards, disks and images.
+#include <cerrno>
+#include <cstring>
 #include <iostream>
+#include <string>
 
 #include "cli/commands.h"
+#include "platform/exec.h"
+
+namespace {
+
+// No arguments, or only the window's own (--image FILE...): open the window.
+// It is a program of its own, lumisave-gui beside this one, so that the
+// toolkit's libraries are never loaded for a command-line run.
+bool WantsWindow(int argc, char** argv) {
+  return argc == 1 || std::string(argv[1]).rfind("--image", 0) == 0;
+}
+
+int OpenWindow(int argc, char** argv) {
+  const std::string program = platform::SiblingProgram("lumisave-gui");
+  platform::ExecProgram(program, argc, argv);
+  std::cerr << "lumisave: cannot open the window (" << program << "): " << std::strerror(errno)
+            << std::endl;
+  return 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  if (WantsWindow(argc, argv)) return OpenWindow(argc, argv);
   CLI::App app{
       "Lumisave recovers photos (and, on request, other files) from SD cards, disks and disk "
       "images by their signatures, clones failing drives and surveys boot sectors.\n"
-      "Run without a command to open the window."};
+      "Run without a command to open the window; 'lumisave --image FILE...' opens it with "
+      "those image files in its drive list."};
   app.set_help_all_flag("--help-all", "Show the help of every command");
   cli::Context context;
   cli::RegisterRecover(app, context);
+  cli::RegisterDrives(app, context);
+  cli::RegisterPress(app, context);
+  cli::RegisterSingleTypeScans(app, context);
+  cli::RegisterClone(app, context);
   cli::RegisterVolumes(app, context);
   cli::RegisterSurvey(app, context);
   app.require_subcommand(0, 1);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "inventory/drive_list.h"
 #include "platform/dir_watch.h"
 #include "platform/volumes.h"
 
@@ -25,14 +26,6 @@ class WaitCursor {
  private:
   app::WindowModel& w_;
 };
-
-// "text(0x8004100e)": the text and the status in eight lower-case hex digits.
-std::string StatusLine(const std::string& text, HRESULT status) {
-  char line[256];
-  std::snprintf(line, sizeof line, "%s(0x%08lx)", text.c_str(),
-                static_cast<unsigned long>(static_cast<uint32_t>(status)));
-  return line;
-}
 
 void AddLine(app::WindowModel& w, const std::string& line) {
   w.outputList().rows.push_back({line});
@@ -95,7 +88,7 @@ void MakeOffice(app::WindowModel& w) {
     w.m_officeServices.reset();
     AddLine(w, "Connected to office");
   } else {
-    AddLine(w, StatusLine("Failed to connect to office", status));
+    AddLine(w, HresultMessage("Failed to connect to office", status));
   }
   w.Enable(app::id::kDiskInfo, false);
 }

@@ -6,4 +6,5 @@ add_library(lumisave_volumes STATIC
   ${CMAKE_CURRENT_LIST_DIR}/survey.cpp
   ${CMAKE_CURRENT_LIST_DIR}/volume_list.cpp
 )
-target_link_libraries(lumisave_volumes PUBLIC lumisave_window lumisave_numbers lumisave_platform)
+target_link_libraries(lumisave_volumes PUBLIC lumisave_inventory lumisave_window lumisave_numbers
+  lumisave_platform)

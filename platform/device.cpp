@@ -74,6 +74,7 @@ class FdDevice : public Device {
 
   bool Write(const void* buffer, uint32_t count, uint32_t* written) override {
     *written = 0;
+    dirty_ = true;
     int64_t n = PwriteFully(fd_, static_cast<const uint8_t*>(buffer), count, pos_);
     if (n < 0) return false;
     pos_ += static_cast<uint64_t>(n);
@@ -98,13 +99,20 @@ class FdDevice : public Device {
     return true;
   }
   uint64_t Position() const override { return pos_; }
+  // Makes what this handle wrote reach the device: the data and what is
+  // needed to read it back (the file's size), not times. A handle that wrote
+  // nothing since its last flush has nothing to flush, so flushing a drive
+  // that is only read costs no device cache flush.
   bool Flush() override {
+    if (!dirty_) return true;
     int r;
     do {
-      r = ::fsync(fd_);
+      r = ::fdatasync(fd_);
     } while (r < 0 && errno == EINTR);
     // Read-only devices and some pseudo files refuse fsync: nothing to flush.
-    return r == 0 || errno == EINVAL || errno == EROFS || errno == EBADF;
+    bool ok = r == 0 || errno == EINVAL || errno == EROFS || errno == EBADF;
+    if (ok) dirty_ = false;
+    return ok;
   }
   bool Length(uint64_t* bytes) override {
     if (block_) return ::ioctl(fd_, BLKGETSIZE64, bytes) == 0;
@@ -121,6 +129,7 @@ class FdDevice : public Device {
   int fd_;
   bool block_;
   uint64_t pos_ = 0;
+  bool dirty_ = false;  // written since the last flush
 };
 
 // A block device opened with O_DIRECT. Transfers go through a buffer aligned
@@ -161,6 +170,7 @@ class DirectDevice : public FdDevice {
     }
     if (!Reserve(count)) return false;
     std::memcpy(bounce_, buffer, count);
+    dirty_ = true;
     int64_t n = PwriteFully(direct_, bounce_, count, pos_);
     if (n < 0) return false;
     pos_ += static_cast<uint64_t>(n);
@@ -169,8 +179,11 @@ class DirectDevice : public FdDevice {
   }
 
   bool Flush() override {
-    bool a = FdDevice::Flush();
-    return ::fsync(direct_) == 0 && a;
+    if (!dirty_) return true;
+    // The drive's own write cache is flushed through either descriptor.
+    bool direct = ::fsync(direct_) == 0;
+    bool buffered = FdDevice::Flush();
+    return direct && buffered;
   }
 
  private:
@@ -242,11 +255,17 @@ DeviceHandle OpenExistingFile(const std::string& path) {
 bool GeometryOf(Device& device, DiskGeometry* geometry) {
   uint64_t length = 0;
   if (!device.Length(&length)) return false;
-  geometry->cylinders = static_cast<int64_t>(length / kSectorSize);
-  geometry->tracksPerCylinder = 1;
-  geometry->sectorsPerTrack = 1;
-  geometry->bytesPerSector = kSectorSize;
+  *geometry = GeometryForLength(length);
   return true;
+}
+
+DiskGeometry GeometryForLength(uint64_t length) {
+  DiskGeometry g;
+  g.cylinders = static_cast<int64_t>(length / kSectorSize);
+  g.tracksPerCylinder = 1;
+  g.sectorsPerTrack = 1;
+  g.bytesPerSector = kSectorSize;
+  return g;
 }
 
 }  // namespace platform

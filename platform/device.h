@@ -54,6 +54,29 @@ class Device {
 
 using DeviceHandle = std::unique_ptr<Device>;
 
+// A device over another that passes every call on; wrappers override what
+// they change.
+class DeviceWrapper : public Device {
+ public:
+  explicit DeviceWrapper(DeviceHandle inner) : inner_(std::move(inner)) {}
+  bool Read(void* buffer, uint32_t count, uint32_t* got) override {
+    return inner_->Read(buffer, count, got);
+  }
+  bool Write(const void* buffer, uint32_t count, uint32_t* written) override {
+    return inner_->Write(buffer, count, written);
+  }
+  bool Seek(uint64_t offset) override { return inner_->Seek(offset); }
+  bool Skip(int64_t delta) override { return inner_->Skip(delta); }
+  bool SeekEnd() override { return inner_->SeekEnd(); }
+  uint64_t Position() const override { return inner_->Position(); }
+  bool Flush() override { return inner_->Flush(); }
+  bool Length(uint64_t* bytes) override { return inner_->Length(bytes); }
+  void RereadPartitions() override { inner_->RereadPartitions(); }
+
+ protected:
+  DeviceHandle inner_;
+};
+
 enum class Access { kRead, kReadWrite };
 
 // Opens an existing image file or block device node. Block devices are read
@@ -69,5 +92,8 @@ DeviceHandle CreateOutputFile(const std::string& path);
 DeviceHandle OpenExistingFile(const std::string& path);
 
 bool GeometryOf(Device& device, DiskGeometry* geometry);
+
+// The geometry reported for a device of `length` bytes.
+DiskGeometry GeometryForLength(uint64_t length);
 
 }  // namespace platform

@@ -5,7 +5,7 @@
 namespace platform {
 
 FaultyDevice::FaultyDevice(DeviceHandle inner, std::set<uint64_t> badSectors)
-    : inner_(std::move(inner)), bad_(std::move(badSectors)) {}
+    : DeviceWrapper(std::move(inner)), bad_(std::move(badSectors)) {}
 
 std::unique_ptr<FaultyDevice> FaultyDevice::Open(const std::string& imagePath,
                                                  std::set<uint64_t> badSectors) {

@@ -12,7 +12,7 @@
 
 namespace platform {
 
-class FaultyDevice : public Device {
+class FaultyDevice : public DeviceWrapper {
  public:
   FaultyDevice(DeviceHandle inner, std::set<uint64_t> badSectors);
 
@@ -25,15 +25,8 @@ class FaultyDevice : public Device {
 
   bool Read(void* buffer, uint32_t count, uint32_t* got) override;
   bool Write(const void* buffer, uint32_t count, uint32_t* written) override;
-  bool Seek(uint64_t offset) override { return inner_->Seek(offset); }
-  bool Skip(int64_t delta) override { return inner_->Skip(delta); }
-  bool SeekEnd() override { return inner_->SeekEnd(); }
-  uint64_t Position() const override { return inner_->Position(); }
-  bool Flush() override { return inner_->Flush(); }
-  bool Length(uint64_t* bytes) override { return inner_->Length(bytes); }
 
  private:
-  DeviceHandle inner_;
   std::set<uint64_t> bad_;
   uint64_t failWritesFrom_ = UINT64_MAX;
   uint64_t readCalls_ = 0;

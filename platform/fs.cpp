@@ -45,6 +45,25 @@ bool Exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  char buf[4096];
+  if (!::getcwd(buf, sizeof buf)) return path;
+  std::string cwd = buf;
+  std::string rest = path;
+  while (rest.rfind("./", 0) == 0) rest = rest.substr(2);
+  return cwd == "/" ? "/" + rest : cwd + "/" + rest;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  if (a.empty() || b.empty() || ::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) {
+    return false;
+  }
+  if (S_ISBLK(sa.st_mode) && S_ISBLK(sb.st_mode)) return sa.st_rdev == sb.st_rdev;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 std::string OpenFailureReason(const std::string& path, int error) {
   std::string reason = std::strerror(error);
   if ((error == EACCES || error == EPERM) && IsBlockDevice(path) && ::geteuid() != 0) {

@@ -17,6 +17,13 @@ std::string HomeFolder();
 bool IsBlockDevice(const std::string& path);
 bool Exists(const std::string& path);
 
+// `path` made absolute against the working folder (not resolved further).
+std::string AbsolutePath(const std::string& path);
+
+// Whether two paths name the same file or device node (or the same device:
+// a node and another node of one block device).
+bool SameFile(const std::string& a, const std::string& b);
+
 // A short reason why `path` could not be opened, for messages: the system's
 // error text, with a hint when a block device needs root.
 std::string OpenFailureReason(const std::string& path, int error);

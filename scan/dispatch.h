@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/window_model.h"
 #include "carvers/carver.h"
@@ -28,6 +29,12 @@ struct DispatchRow {
 
 const DispatchRow* DispatchTable();
 size_t DispatchRowCount();
+
+// Whether a scan offers sectors to `row`: its flag is 1, or it always runs.
+bool RowEnabled(const app::WindowModel& w, const DispatchRow& row);
+
+// The folder texts of the rows a scan would run, each once, in table order.
+std::vector<std::string> EnabledFolders(const app::WindowModel& w);
 
 // For each value of a sector's first byte, the rows (bit i = row i) whose
 // carver may match it.

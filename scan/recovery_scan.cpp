@@ -23,7 +23,7 @@ class DispatchVisitor : public ChunkVisitor {
   DispatchVisitor(app::WindowModel& w, platform::Device& device) : w_(w), device_(device) {
     const DispatchRow* rows = DispatchTable();
     for (size_t i = 0; i < DispatchRowCount(); ++i) {
-      if (rows[i].always || w.*(rows[i].flag) == 1) enabled_ |= 1u << i;
+      if (RowEnabled(w, rows[i])) enabled_ |= 1u << i;
     }
   }
 
@@ -96,9 +96,12 @@ void RunChunkLoop(app::WindowModel& w, platform::Device& device, uint64_t start,
   const uint64_t last = loopEnd == LoopEnd::kOneChunkPastEnd ? end + carvers::kChunkSectors : end;
   uint64_t c = start;
   for (;;) {
-    std::memset(chunk.get(), 0, carvers::kChunkBytes);
+    // The buffer is offered as if zeroed before the read: the bytes a short
+    // read did not fill, or all of them after a failed read, are zeros.
+    // Zeroing only those keeps a full read to one copy of the data.
     uint32_t got = 0;
     bool ok = device.Read(chunk.get(), carvers::kChunkBytes, &got);
+    std::memset(chunk.get() + (ok ? got : 0), 0, carvers::kChunkBytes - (ok ? got : 0));
     if (ok && got == 0) {
       w.MessageBox("hit the end of the drive !", "the end", Buttons::kOk, BoxKind::kNotice);
       break;

@@ -9,11 +9,14 @@ packages=(
   libwxgtk3.2-dev libcli11-dev libblkid-dev libmount-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth
+  xvfb xauth time bc
   # the sample card: a FAT32 file system, real JPEG encoders and EXIF tools
   dosfstools mtools fdisk imagemagick libimage-exiftool-perl libjpeg-turbo-progs
-  # loop devices for the tests that use real block devices
-  util-linux mount e2fsprogs
+  # real files for the carver tests: sound (sox), video (mjpegtools), PDF (ghostscript)
+  sox mjpegtools ghostscript
+  # loop devices for the tests that use real block devices, a file system to
+  # mount on one, and a FUSE file system with failing sectors beneath one
+  util-linux mount e2fsprogs fuse3 libfuse3-dev
 )
 
 missing=()

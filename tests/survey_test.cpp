@@ -8,7 +8,9 @@
 
 #include "app/main_dlg.h"
 #include "inventory/survey.h"
+#include "tests/support/run.h"
 #include "tests/support/scripted_shell.h"
+#include "tests/support/test_window.h"
 #include "tests/volume_fixture.h"
 
 namespace {
@@ -80,7 +82,9 @@ struct Survey {
     dlg.InitBootListColumns();
     dlg.InitFatListColumns();
   }
-  void Select(const std::string& source) { dlg.SelectDriveRow(dlg.AttachDrive(source)); }
+  void Select(const std::string& source) {
+    dlg.SelectDriveRow(testing_support::AddDriveRow(dlg, source));
+  }
   void Run(const std::string& count) {
     dlg.SetText(app::id::kProgress, count);
     shell.changes.clear();
@@ -211,13 +215,10 @@ TEST_F(SurveyTest, WithNoDriveSelectedNothingIsReadAndTheFieldKeepsItsText) {
 
 namespace {
 
-std::string RunBinary(const std::string& args, int* status) {
-  std::string out;
-  FILE* p = ::popen((std::string(LUMISAVE_BINARY) + " " + args + " 2>/dev/null").c_str(), "r");
-  char buf[512];
-  while (p && std::fgets(buf, sizeof buf, p)) out += buf;
-  *status = p ? WEXITSTATUS(::pclose(p)) : -1;
-  return out;
+std::string RunBinary(const std::vector<std::string>& args, int* status) {
+  const testing_support::RunResult r = testing_support::RunLumisave(args);
+  *status = r.status;
+  return r.out;
 }
 
 TEST(SurveyCommand, PrintsBothListsOneRowALine) {
@@ -231,27 +232,29 @@ TEST(SurveyCommand, PrintsBothListsOneRowALine) {
       .Put(1500 * 512, Bytes(fat, fat + 4))
       .WriteTo(path);
   int status = 0;
-  EXPECT_EQ(RunBinary("survey --source " + path, &status),
+  EXPECT_EQ(RunBinary({"survey", "--source", path}, &status),
             "BootType\tSecNum\nNTFS\t\nFAT32\t100\nFatType\tSecNum\nFAT32\t132\nFAT32\t1500\n");
   EXPECT_EQ(status, 0);
   // One chunk only: the table at 1500 lies beyond it.
-  EXPECT_EQ(RunBinary("survey --source " + path + " --bytes 262144", &status),
+  EXPECT_EQ(RunBinary({"survey", "--source", path, "--bytes", "262144"}, &status),
             "BootType\tSecNum\nNTFS\t\nFAT32\t100\nFatType\tSecNum\nFAT32\t132\n");
-  RunBinary("survey --source " + dir / "missing.img", &status);
+  RunBinary({"survey", "--source", dir / "missing.img"}, &status);
   EXPECT_EQ(status, 1);
-  RunBinary("survey --source " + path + " --bytes lots", &status);
+  RunBinary({"survey", "--source", path, "--bytes", "lots"}, &status);
   EXPECT_EQ(status, 2);
 }
 
 TEST(VolumesCommand, PrintsTheVolumeListAndTheDrivesLetters) {
   int status = 0;
-  const std::string out = RunBinary("volumes", &status);
+  const std::string out = RunBinary({"volumes"}, &status);
   EXPECT_EQ(out.rfind("LogicalDrive\tDrive Type\tFreeForCaller\tTotalCapacity\tFreeSpace\t"
                       "FileSystem\tVolumeName\n",
                       0),
             0u)
       << out;
-  EXPECT_NE(out.find("\n\n"), std::string::npos);  // then the drives with their letters
+  // Then each physical drive with its letters.
+  EXPECT_NE(out.find("\n\nPhysicalDrive\tLogicalDriveLetter\n"), std::string::npos) << out;
+  EXPECT_EQ(status, 0);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include "app/main_dlg.h"
 #include "platform/volumes.h"
+#include "tests/support/loop_device.h"
+#include "tests/support/run.h"
 #include "tests/support/scripted_shell.h"
 #include "tests/volume_fixture.h"
 
@@ -14,19 +16,9 @@ namespace {
 using platform::Answer;
 using testing_support::Bytes;
 using testing_support::ScriptedShell;
+using testing_support::Shell;
 using testing_support::TempDir;
 using Lines = std::vector<std::string>;
-
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[256];
-  while (std::fgets(buf, sizeof buf, p)) out += buf;
-  ::pclose(p);
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
-}
 
 Bytes ReadDevice(const std::string& node, size_t bytes) {
   Bytes b(bytes);
@@ -51,7 +43,7 @@ class LoopVolumeTest : public ::testing::Test {
 
   void TearDown() override {
     if (mounted) ::umount(mountPoint.c_str());
-    for (const std::string& node : attached) Shell("losetup -d " + node + " 2>&1");
+    attached.clear();  // detaches the loop devices
   }
 
   // An image of `mib` MiB with a file system, on a loop device of its own.
@@ -70,10 +62,8 @@ class LoopVolumeTest : public ::testing::Test {
       std::fwrite(data.data(), 1, data.size(), f);
       std::fclose(f);
     }
-    const std::string node = Shell("losetup -f --show " + image);
-    if (node.rfind("/dev/loop", 0) != 0) return "";
-    attached.push_back(node);
-    return node;
+    attached.push_back(std::make_unique<testing_support::LoopDevice>(image));
+    return attached.back()->node();
   }
 
   // The root of a device's volume, as the machine's volume list names it.
@@ -107,7 +97,7 @@ class LoopVolumeTest : public ::testing::Test {
 
   TempDir dir;
   std::string source, target, small, mountPoint;
-  std::vector<std::string> attached;
+  std::vector<std::unique_ptr<testing_support::LoopDevice>> attached;
   bool mounted = false;
 };
 

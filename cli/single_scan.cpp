@@ -1,0 +1,48 @@
+// pst-recovery and office-recovery: the scans for one file type alone.
+#include <unistd.h>
+
+#include "cli/commands.h"
+#include "scan/single_type_scan.h"
+
+namespace cli {
+namespace {
+
+struct SingleScan {
+  const char* command;
+  const char* help;
+  int commandId;
+  const char* folderName;
+};
+
+void Register(CLI::App& app, Context& context, const SingleScan& scan) {
+  auto options = std::make_shared<ScanOptions>();
+  CLI::App* cmd = app.add_subcommand(scan.command, scan.help);
+  AddScanOptions(*cmd, *options);
+  cmd->callback([options, &context, scan] {
+    Window window(context.preset());
+    RunScanCommand(window, *options, scan.commandId);
+    if (::isatty(STDERR_FILENO) == 1) {
+      PrintSummary({scan::SingleTypeFolder(window.dlg, scan.folderName)});
+    }
+    context.status = StatusOf(window);
+  });
+}
+
+}  // namespace
+
+void RegisterSingleTypeScans(CLI::App& app, Context& context) {
+  Register(app, context,
+           {"pst-recovery",
+            "Recover personal folder files of mail programs (.pst) alone, into the folder OUT "
+            "followed by \"pst\" (OUT=/x/Lumisave gives /x/Lumisavepst). No pictures are "
+            "looked for and nothing is asked.",
+            app::id::kPstRecovery, "pst"});
+  Register(app, context,
+           {"office-recovery",
+            "Recover database files (.dat) alone, into the folder OUT followed by \"Office\" "
+            "(OUT=/x/Lumisave gives /x/LumisaveOffice). No pictures are looked for and nothing "
+            "is asked.",
+            app::id::kOffice, "Office"});
+}
+
+}  // namespace cli

@@ -1,0 +1,42 @@
+#include "diskutil/clone_controls.h"
+
+#include "diskutil/bad_sector_log.h"
+#include "scan/numbers.h"
+
+namespace diskutil {
+namespace {
+
+void AdvanceStartSector(app::WindowModel& w, uint64_t sectors) {
+  const uint64_t start = scan::ParseDecimal(w.Text(app::id::kStartSector));
+  w.SetText(app::id::kStartSector, scan::FormatDecimal(start + sectors));
+}
+
+}  // namespace
+
+void Add(app::WindowModel& w) {
+  AdvanceStartSector(w, scan::ParseDecimal(w.Text(app::id::kAddValue)));
+}
+
+void IncStartSecNum(app::WindowModel& w) { AdvanceStartSector(w, 10); }
+
+void SectorPlusOne(app::WindowModel& w) { AdvanceStartSector(w, 1); }
+
+void Clear123() { ClearBadSectorLog(); }
+
+void CopyLayout(app::WindowModel& w) {
+  // Only read: the drive is opened read-only, so a mounted or
+  // write-protected source can be looked at too.
+  platform::DeviceHandle source =
+      w.opener().Open(platform::kDevicePrefix + w.m_sourceDrive, platform::Access::kRead);
+  if (!source) {
+    w.AppMessageBox("open source disk error");
+    return;
+  }
+  uint8_t sector[platform::kSectorSize];
+  uint32_t got = 0;
+  source->Seek(0);
+  source->Read(sector, sizeof sector, &got);
+  source->Flush();
+}
+
+}  // namespace diskutil

@@ -1,0 +1,282 @@
+#include "inventory/drive_list.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "platform/devtree.h"
+#include "platform/drives.h"
+#include "scan/numbers.h"
+
+namespace inventory {
+namespace {
+
+using platform::HRESULT;
+namespace wbem = platform::wbem;
+
+// Column headers; the trailing blanks of three of them set those columns'
+// fitted widths.
+struct ColumnSpec {
+  const char* header;
+  bool fitted;
+};
+constexpr ColumnSpec kColumns[kDriveListColumnCount] = {
+    {"PhysicalDrive", true},
+    {"PNPDriveID", false},
+    {"Name                      ", true},
+    {"FatherID", false},
+    {"GrandFatherID", false},
+    {"FatherName                ", false},
+    {"GrandFatherName", false},
+    {"Capacity (Byte)                 ", true},
+    {"Cylinders", false},
+    {"Tracks", false},
+    {"Sectors", false},
+    {"Bytes", false},
+    {"LogicalDriveLetter", false},
+};
+
+constexpr long kNextTimeoutMs = 2000;
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Whether `text` begins with the identifier `prefix`, letter case aside,
+// over the prefix's length. Identifiers are paths in the device tree, so a
+// text that goes on below the prefix ("a/b/c" after "a/b") names one of its
+// children, not the device itself, and does not match.
+bool BeginsWithNoCase(const std::string& text, const std::string& prefix) {
+  if (text.size() < prefix.size() || Lower(text.substr(0, prefix.size())) != Lower(prefix)) {
+    return false;
+  }
+  return text.size() == prefix.size() || text[prefix.size()] != '/';
+}
+
+// The wait cursor for as long as the object lives.
+class WaitCursor {
+ public:
+  explicit WaitCursor(platform::Shell& shell) : shell_(shell) { shell_.Busy(true); }
+  ~WaitCursor() { shell_.Busy(false); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+
+ private:
+  platform::Shell& shell_;
+};
+
+void SetCell(app::Control& list, size_t row, size_t column, const std::string& text) {
+  if (row >= list.rows.size()) return;
+  auto& cells = list.rows[row];
+  if (cells.size() < kDriveListColumnCount) cells.resize(kDriveListColumnCount);
+  if (column < cells.size()) cells[column] = text;
+}
+
+const std::string& Cell(const app::Control& list, size_t row, size_t column) {
+  static const std::string kEmpty;
+  const auto& cells = list.rows[row];
+  return column < cells.size() ? cells[column] : kEmpty;
+}
+
+void AddLine(app::WindowModel& w, const std::string& line) {
+  w.outputList().rows.push_back({line});
+}
+
+// Inserts a row with `name` in column 0 at `index` (at most the end of the
+// list) and returns the index the row received.
+size_t InsertRow(app::Control& list, size_t index, const std::string& name) {
+  std::vector<std::string> row(kDriveListColumnCount);
+  row[kDeviceNameColumn] = name;
+  if (index > list.rows.size()) index = list.rows.size();
+  list.rows.insert(list.rows.begin() + static_cast<long>(index), std::move(row));
+  return index;
+}
+
+void ErrorHundred(app::WindowModel& w) {
+  w.MessageBox("error 100", "error", platform::Buttons::kOk, platform::BoxKind::kNotice);
+}
+
+// Writes the description of every device whose identifier begins with the
+// row's `idColumn` text into `nameColumn`. A row whose identifier cell is
+// empty names no device and is skipped: an empty prefix would match them all.
+void FillNameFromId(app::Control& list, size_t row, size_t idColumn, size_t nameColumn,
+                    const platform::DeviceTree& tree, const std::string& deviceId) {
+  const std::string& id = Cell(list, row, idColumn);
+  if (id.empty() || !BeginsWithNoCase(deviceId, id)) return;
+  std::string description;
+  if (tree.Description(deviceId, &description)) SetCell(list, row, nameColumn, description);
+}
+
+}  // namespace
+
+std::string HresultMessage(const std::string& text, HRESULT status) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08lx",
+                static_cast<unsigned long>(static_cast<uint32_t>(status)));
+  return text + "(" + code + ")";
+}
+
+std::string DeviceNameOf(const std::string& deviceId) {
+  std::string name = deviceId.size() > 4 ? deviceId.substr(4) : std::string();
+  if (!name.empty() && name[0] == '/') return name;
+  return Lower(name);
+}
+
+void InitDriveListColumns(app::WindowModel& w) {
+  app::Control& list = w.driveList();
+  list.columns.clear();
+  for (const ColumnSpec& c : kColumns) {
+    list.columns.push_back({c.header, c.fitted ? app::ListColumn::kFitted : 0});
+  }
+}
+
+bool ConnectNamespace(app::WindowModel& w) {
+  w.UpdateData(true);
+  std::unique_ptr<platform::WbemLocator> locator;
+  if (w.management().CreateLocator(&locator) != wbem::kOk || !locator) {
+    w.AppMessageBox("Failed to create IWbemLocator object");
+    return false;
+  }
+  w.m_services.reset();
+  HRESULT hr = locator->ConnectServer(w.m_namespace, &w.m_services);
+  if (hr == wbem::kOk && w.m_services) {
+    w.outputList().rows.clear();
+    w.outputList().selected = -1;
+    AddLine(w, "Connected to namespace");
+    w.Enable(app::id::kEnumDisks);
+    return true;
+  }
+  w.m_services.reset();
+  w.AppMessageBox("Bad namespace");
+  return false;
+}
+
+bool ListDiskDrives(app::WindowModel& w) {
+  app::Control& output = w.outputList();
+  output.rows.clear();
+  output.selected = -1;
+  std::unique_ptr<platform::WbemEnumerator> enumerator;
+  // With no connection there is nothing to ask: it reads as a refused
+  // enumeration, with the status of a service that is not there.
+  HRESULT hr = w.m_services ? w.m_services->CreateInstanceEnum("Win32_DiskDrive", &enumerator)
+                            : wbem::kFailed;
+  if (wbem::Failed(hr) || !enumerator) {
+    AddLine(w, HresultMessage("CreateInstanceEnum() failed:", hr));
+    return false;
+  }
+  for (;;) {
+    std::unique_ptr<platform::WbemClassObject> object;
+    uint32_t returned = 0;
+    enumerator->Next(kNextTimeoutMs, &object, &returned);
+    if (returned == 0 || !object) break;
+    std::string path;
+    if (object->Get("__RELPATH", &path) == wbem::kOk) AddLine(w, path);
+  }
+  if (!output.rows.empty()) {
+    output.selected = 0;
+    w.Enable(app::id::kDiskInfo1);
+  }
+  return true;
+}
+
+bool ConnectAndListDisks(app::WindowModel& w) {
+  WaitCursor wait(w.shell());
+  if (!ConnectNamespace(w)) return false;
+  return ListDiskDrives(w);
+}
+
+void FillDriveList(app::WindowModel& w) {
+  app::Control& list = w.driveList();
+  list.rows.clear();
+  list.selected = -1;
+  size_t r = 0;
+  // Copy the lines: a message box shown below must not see them change.
+  const std::vector<std::vector<std::string>> lines = w.outputList().rows;
+  for (const auto& line : lines) {
+    const std::string path = line.empty() ? std::string() : line[0];
+    std::unique_ptr<platform::WbemClassObject> object;
+    // A line that names no object (the error line of a failed enumeration,
+    // a drive removed since, or no connection at all) makes no row and no
+    // message: there is nothing to read a property from.
+    if (!w.m_services || w.m_services->GetObject(path, &object) != wbem::kOk || !object) {
+      ++r;
+      continue;
+    }
+    bool made = false;
+    std::string deviceId, pnpId;
+    if (object->Get("DeviceID", &deviceId) == wbem::kOk) {
+      r = InsertRow(list, r, DeviceNameOf(deviceId));
+      made = true;
+    } else {
+      ErrorHundred(w);
+    }
+    if (object->Get("PNPDeviceID", &pnpId) == wbem::kOk) {
+      if (made) SetCell(list, r, kPnpIdColumn, pnpId);
+    } else {
+      ErrorHundred(w);
+    }
+    ++r;
+  }
+  FillDeviceIdentities(w);
+  FillParentNames(w);
+  FillDriveGeometry(w);
+}
+
+void FillDeviceIdentities(app::WindowModel& w) {
+  const platform::DeviceTree tree(w.management().sources());
+  app::Control& list = w.driveList();
+  for (const std::string& id : tree.PresentDevices()) {
+    for (size_t row = 0; row < list.rows.size(); ++row) {
+      if (!BeginsWithNoCase(Cell(list, row, kPnpIdColumn), id)) continue;
+      std::string name = id;
+      tree.FriendlyName(id, &name);
+      SetCell(list, row, kFriendlyNameColumn, name);
+      // A device without a parent (or grandparent) leaves the cell empty.
+      std::string parent, grandParent;
+      if (tree.Parent(id, &parent)) {
+        SetCell(list, row, kFatherIdColumn, parent);
+        if (tree.Parent(parent, &grandParent)) SetCell(list, row, kGrandFatherIdColumn, grandParent);
+      }
+    }
+  }
+}
+
+void FillParentNames(app::WindowModel& w) {
+  const platform::DeviceTree tree(w.management().sources());
+  app::Control& list = w.driveList();
+  for (const std::string& id : tree.PresentDevices()) {
+    for (size_t row = 0; row < list.rows.size(); ++row) {
+      FillNameFromId(list, row, kFatherIdColumn, kFatherNameColumn, tree, id);
+      FillNameFromId(list, row, kGrandFatherIdColumn, kGrandFatherNameColumn, tree, id);
+    }
+  }
+}
+
+void FillDriveGeometry(app::WindowModel& w) {
+  app::Control& list = w.driveList();
+  for (size_t row = 0; row < list.rows.size(); ++row) {
+    platform::DiskGeometry g;
+    if (!QueryDriveGeometry(w, platform::kDevicePrefix + Cell(list, row, kDeviceNameColumn), &g)) {
+      continue;
+    }
+    const uint64_t capacity = static_cast<uint64_t>(g.cylinders) * g.tracksPerCylinder *
+                              g.sectorsPerTrack * g.bytesPerSector;
+    SetCell(list, row, kCapacityColumn, scan::FormatDecimal(capacity));
+    SetCell(list, row, kCylindersColumn, std::to_string(g.cylinders));
+    SetCell(list, row, kCylindersColumn + 1, std::to_string(g.tracksPerCylinder));
+    SetCell(list, row, kCylindersColumn + 2, std::to_string(g.sectorsPerTrack));
+    SetCell(list, row, kCylindersColumn + 3, std::to_string(g.bytesPerSector));
+  }
+}
+
+bool QueryDriveGeometry(app::WindowModel& w, const std::string& path,
+                        platform::DiskGeometry* geometry) {
+  return platform::QueryGeometry(w.management().sources(), path, geometry);
+}
+
+void OnDiskInfo1(app::WindowModel& w) {
+  WaitCursor wait(w.shell());
+  FillDriveList(w);
+}
+
+}  // namespace inventory

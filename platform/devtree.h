@@ -1,0 +1,70 @@
+// The machine's device tree, as the drive list names its devices: every
+// present device with its instance identifier, its parent, a friendly name
+// and a description. Read from the sysfs device tree under a root that is a
+// parameter, so that tests run on fixture trees.
+//
+// - instance identifier: the device's path under <sysfs>/devices
+//   ("pci0000:00/0000:00:14.0/usb1/1-2/.../block/sdb");
+// - parent: the nearest directory above it that is a device itself;
+// - friendly name: vendor and model (an SD card: its type and name; a loop
+//   device: its backing file), taken from the hardware a block device sits on
+//   when the block device has none of its own;
+// - description: the device's product text, else its model or name, else
+//   its driver, else its subsystem.
+//
+// Image files and device nodes the user attached are devices of their own:
+// an image's identifier is "image:" followed by its path.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/device.h"
+#include "platform/wbem.h"
+
+namespace platform {
+
+// Identifiers are read into buffers of this size; a longer one cannot be read.
+constexpr size_t kDeviceIdBytes = 1024;
+
+class DeviceTree {
+ public:
+  explicit DeviceTree(const MachineSources& sources);
+
+  // Every present device, parents before their children, in path order;
+  // attached images last.
+  const std::vector<std::string>& PresentDevices() const { return ids_; }
+
+  // Each returns false when the device has no such property (or it cannot be
+  // read); the output is then left as it was.
+  bool FriendlyName(const std::string& id, std::string* name) const;
+  bool Description(const std::string& id, std::string* text) const;
+  bool Parent(const std::string& id, std::string* parentId) const;
+
+  // The identifier of a whole disk of <sysfs>/block (sdb), or of an attached
+  // path (an image file; a block device node is found in the tree).
+  bool BlockDeviceId(const std::string& blockName, std::string* id) const;
+  bool PathDeviceId(const std::string& path, std::string* id) const;
+
+ private:
+  std::string DevicesRoot() const;
+  std::string SysPathOf(const std::string& id) const;
+  bool IsImage(const std::string& id) const;
+
+  MachineSources sources_;
+  std::vector<std::string> ids_;
+};
+
+// The geometry of a drive named as the drive list names it ("\\.\" is
+// optional): physicaldriveN from the size attribute of the N-th whole disk,
+// as a query that needs no access to the drive itself; a path from the size
+// of the file, or of the block device it is. False when the drive is unknown
+// or its size cannot be read.
+bool QueryGeometry(const MachineSources& sources, const std::string& path,
+                   DiskGeometry* geometry);
+
+// Reads a sysfs attribute: its first line, trailing blanks cut. False when
+// it is missing or cannot be read.
+bool ReadAttribute(const std::string& file, std::string* value);
+
+}  // namespace platform

@@ -1,0 +1,319 @@
+// The clone command of the lumisave binary, on image files and, as root, on
+// loop devices.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "tests/support/fixtures.h"
+
+namespace {
+
+using testing_support::Bytes;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+struct Result {
+  int status = -1;
+  std::string output;  // stdout and stderr
+};
+
+// Runs a shell command line in `folder`, with stdin from /dev/null.
+Result Shell(const std::string& folder, const std::string& line) {
+  Result r;
+  const std::string command = "cd '" + folder + "' && " + line + " </dev/null 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return r;
+  std::array<char, 4096> buffer;
+  size_t n;
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.output.append(buffer.data(), n);
+  int raw = ::pclose(pipe);
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return r;
+}
+
+std::string Lumisave() { return std::string("'") + LUMISAVE_BINARY + "' clone"; }
+
+Bytes Pattern(size_t bytes, uint8_t seed) {
+  Bytes b(bytes);
+  for (size_t i = 0; i < bytes; ++i) b[i] = static_cast<uint8_t>(i * 13 + seed + i / 512);
+  return b;
+}
+
+TEST(CloneCommand, ClonesAnImageOntoAnImage) {
+  TempDir dir;
+  const Bytes source = Pattern(4 << 20, 1);
+  WriteFile(dir / "src.img", source);
+  WriteFile(dir / "dst.img", Bytes(4 << 20, 0xEE));
+  Result r = Shell(dir.path(), Lumisave() + " --source src.img --target dst.img --yes --log");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(ReadFile(dir / "dst.img"), source);
+  // The drive list names an image by its full path.
+  EXPECT_NE(r.output.find("Lumisave: The data on " + (dir / "dst.img") +
+                          " will lost !!! Proceed (Yes/No) ? [yes]"),
+            std::string::npos)
+      << r.output;
+  EXPECT_EQ(ReadFile(dir / "123.txt"), Bytes());
+}
+
+TEST(CloneCommand, StepwiseModesTellWhereToGoOn) {
+  TempDir dir;
+  WriteFile(dir / "src.img", Pattern(64 * 512, 2));
+  WriteFile(dir / "dst.img", Bytes(64 * 512, 0xEE));
+  Result r = Shell(dir.path(), Lumisave() + " --source src.img --target dst.img --mode errpause "
+                                          "--start 10 --add 3");
+  EXPECT_EQ(r.status, 0) << r.output;
+  // No bad sector: the range is copied and the start sector moves by --add.
+  EXPECT_NE(r.output.find("next start sector: 13"), std::string::npos) << r.output;
+  Bytes dst = ReadFile(dir / "dst.img");
+  Bytes src = ReadFile(dir / "src.img");
+  EXPECT_TRUE(std::equal(dst.begin() + 10 * 512, dst.end(), src.begin() + 10 * 512));
+  EXPECT_EQ(dst[0], 0xEE);
+}
+
+TEST(CloneCommand, RefusalsAndBadUsage) {
+  TempDir dir;
+  WriteFile(dir / "src.img", Pattern(1 << 20, 3));
+  WriteFile(dir / "dst.img", Bytes(1 << 20, 0xEE));
+  const std::string refused =
+      "Lumisave: The data on " + (dir / "dst.img") + " will lost !!! Proceed (Yes/No) ? [no]";
+  struct Case {
+    const char* arguments;
+    int status;
+    std::string says;
+  } cases[] = {
+      {"--source src.img --target dst.img --no", 0, refused},
+      {"--source src.img --target dst.img", 0, "[no]"},  // no terminal: No
+      {"--source src.img --target ./src.img --yes", 1, "Lumisave: open destine disk error"},
+      {"--source src.img --target missing.img --yes", 1, "Lumisave: open destine disk error"},
+      {"--source missing.img --target dst.img --yes", 1, "Lumisave: open source disk error"},
+      {"--source src.img --target dst.img --mode fast", 2, "--mode"},
+      {"--source src.img --target dst.img --start 1e3", 2, "--start"},
+      {"--source src.img --yes", 2, "--target"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    Result r = Shell(dir.path(), Lumisave() + " " + c.arguments);
+    EXPECT_EQ(r.status, c.status) << r.output;
+    EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+    EXPECT_EQ(ReadFile(dir / "dst.img"), Bytes(1 << 20, 0xEE));
+  }
+  EXPECT_EQ(ReadFile(dir / "src.img"), Pattern(1 << 20, 3));
+}
+
+TEST(CloneCommand, CtrlCStopsAfterTheChunkInHand) {
+  TempDir dir;
+  // Sparse images: a long run, sector by sector with a flush after each.
+  WriteFile(dir / "src.img", {});
+  WriteFile(dir / "dst.img", {});
+  ASSERT_EQ(::truncate((dir / "src.img").c_str(), 256 << 20), 0);
+  ASSERT_EQ(::truncate((dir / "dst.img").c_str(), 256 << 20), 0);
+  const std::string out = dir / "out.txt";
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (::chdir(dir.path().c_str()) != 0) ::_exit(99);
+    if (!std::freopen(out.c_str(), "w", stderr) || !std::freopen("/dev/null", "w", stdout)) {
+      ::_exit(99);
+    }
+    ::execl(LUMISAVE_BINARY, LUMISAVE_BINARY, "clone", "--source", "src.img", "--target",
+            "dst.img", "--mode", "onesector", "--yes", static_cast<char*>(nullptr));
+    ::_exit(98);
+  }
+  // Wait until the clone writes, then Ctrl-C.
+  struct stat st {};
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (::stat((dir / "dst.img").c_str(), &st) == 0 && st.st_blocks > 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_GT(st.st_blocks, 0);
+  ::kill(pid, SIGINT);
+  int raw = 0;
+  auto sent = std::chrono::steady_clock::now();
+  ::waitpid(pid, &raw, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(5));
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 130);
+  Bytes log = ReadFile(out);
+  EXPECT_NE(std::string(log.begin(), log.end()).find("lumisave: stopped by Ctrl-C"),
+            std::string::npos);
+  // The run stopped early: most of the target was never written.
+  ASSERT_EQ(::stat((dir / "dst.img").c_str(), &st), 0);
+  EXPECT_LT(st.st_blocks * 512, 128 << 20);
+}
+
+// ---------------------------------------------------------------------------
+// Real block devices (root only): loop devices over image files.
+
+std::string Capture(const std::string& line) {
+  Result r = Shell("/", line);
+  while (!r.output.empty() && (r.output.back() == '\n' || r.output.back() == ' ')) r.output.pop_back();
+  return r.status == 0 ? r.output : "";
+}
+
+// A loop device over an image, detached when the object goes.
+class Loop {
+ public:
+  explicit Loop(const std::string& image) : node_(Capture("losetup -f --show '" + image + "'")) {}
+  ~Loop() {
+    if (!node_.empty()) Shell("/", "losetup -d " + node_);
+  }
+  const std::string& node() const { return node_; }
+
+ private:
+  std::string node_;
+};
+
+TEST(CloneBlockDevices, ClonesOneLoopDeviceOntoAnother) {
+  if (!testing_support::IsRoot()) GTEST_SKIP() << "loop devices need root";
+  TempDir dir;
+  Bytes source = Pattern(4 << 20, 4);
+  // A partition table, so the layout transfer has something to carry.
+  const uint8_t entry[16] = {0, 0, 0, 0, 0x0C, 0, 0, 0, 0x00, 0x08, 0, 0, 0x00, 0x10, 0, 0};
+  std::copy(entry, entry + 16, source.begin() + 446);
+  source[510] = 0x55;
+  source[511] = 0xAA;
+  WriteFile(dir / "src.img", source);
+  WriteFile(dir / "dst.img", Bytes(4 << 20, 0xEE));
+  Loop src(dir / "src.img");
+  Loop dst(dir / "dst.img");
+  ASSERT_FALSE(src.node().empty());
+  ASSERT_FALSE(dst.node().empty());
+  Result r = Shell(dir.path(), Lumisave() + " --source " + src.node() + " --target " + dst.node() +
+                                 " --yes --log");
+  EXPECT_EQ(r.status, 0) << r.output;
+  Shell("/", "sync");
+  EXPECT_EQ(ReadFile(dir / "dst.img"), source);
+  EXPECT_EQ(ReadFile(dir / "123.txt"), Bytes());
+}
+
+TEST(CloneBlockDevices, AMountedTargetIsRefused) {
+  if (!testing_support::IsRoot()) GTEST_SKIP() << "loop devices need root";
+  if (Capture("command -v mkfs.ext4").empty()) GTEST_SKIP() << "mkfs.ext4 is missing";
+  TempDir dir;
+  WriteFile(dir / "src.img", Pattern(8 << 20, 5));
+  WriteFile(dir / "dst.img", Bytes(8 << 20, 0));
+  ASSERT_EQ(Shell(dir.path(), "mkfs.ext4 -q dst.img").status, 0);
+  const Bytes before = ReadFile(dir / "dst.img");
+  Loop src(dir / "src.img");
+  Loop dst(dir / "dst.img");
+  ASSERT_FALSE(dst.node().empty());
+  ::mkdir((dir / "mnt").c_str(), 0755);
+  if (Shell("/", "mount " + dst.node() + " '" + (dir / "mnt") + "'").status != 0) {
+    GTEST_SKIP() << "cannot mount here";
+  }
+  Result r = Shell(dir.path(), Lumisave() + " --source " + src.node() + " --target " + dst.node() +
+                                 " --yes");
+  Shell("/", "umount '" + (dir / "mnt") + "'");
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("Lumisave: open destine disk error"), std::string::npos) << r.output;
+  // Mounting wrote to the file system; its boot area, which a clone would
+  // have overwritten first, is as it was.
+  const Bytes after = ReadFile(dir / "dst.img");
+  EXPECT_TRUE(std::equal(after.begin(), after.begin() + 1024, before.begin()));
+}
+
+#ifdef LUMISAVE_FAULTY_FS
+// An image served through the one-file FUSE file system with failing
+// sectors; the file system is unmounted and its server ended with the object.
+class FaultyMount {
+ public:
+  FaultyMount(const std::string& image, const std::string& bad, const std::string& mountPoint)
+      : mountPoint_(mountPoint) {
+    ::mkdir(mountPoint.c_str(), 0755);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::execl(LUMISAVE_FAULTY_FS, LUMISAVE_FAULTY_FS, image.c_str(), bad.c_str(),
+              mountPoint.c_str(), "-f", "-s", static_cast<char*>(nullptr));
+      ::_exit(98);
+    }
+    struct stat st {};
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+      if (::stat(file().c_str(), &st) == 0) {
+        ready_ = true;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  ~FaultyMount() {
+    if (pid_ <= 0) return;
+    Shell("/", "umount '" + mountPoint_ + "'");
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  bool ready() const { return ready_; }
+  std::string file() const { return mountPoint_ + "/disk.img"; }
+
+ private:
+  std::string mountPoint_;
+  pid_t pid_ = -1;
+  bool ready_ = false;
+};
+
+TEST(CloneBlockDevices, RealReadErrorsFromALoopDeviceOverAFailingFile) {
+  if (!testing_support::IsRoot()) GTEST_SKIP() << "loop devices and FUSE need root";
+  if (::access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "/dev/fuse is missing";
+  const Bytes source = Pattern(4 << 20, 6);  // 8 chunks
+  const Bytes old(4 << 20, 0xEE);
+  auto sectors = [&](Bytes target, std::vector<std::pair<size_t, size_t>> copied, bool marked) {
+    if (marked) {
+      std::fill(target.begin() + 440, target.begin() + 444, 0);
+      target[510] = 0x55;
+      target[511] = 0xAA;
+    }
+    for (auto [first, end] : copied) {
+      std::copy(source.begin() + first * 512, source.begin() + end * 512,
+                target.begin() + first * 512);
+    }
+    return target;
+  };
+  struct Case {
+    const char* mode;
+    std::string log;
+    Bytes target;
+    const char* says;
+  } cases[] = {
+      {"clone", "Clone= \r\nClone= 512\r\nClone= 512\r\nClone= 1536\r\n",
+       sectors(old, {{0, 3}, {4, 600}, {602, 2000}, {2001, 8192}}, false),
+       "unreadable sectors: 4"},
+      {"512secjmp", "512SecJmp = \r\n512SecJmp = 512\r\n512SecJmp = 1536\r\n",
+       sectors(old, {{1024, 1536}, {2048, 8192}}, true), "last unreadable chunk at sector: 1536"},
+      {"errbreak --add 2", "ErrBreakClone = \r\nErrPauseOneSec = 3\r\n",
+       sectors(old, {{0, 3}}, false), "next start sector: 6"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    TempDir dir;
+    WriteFile(dir / "src.img", source);
+    WriteFile(dir / "dst.img", old);
+    FaultyMount mount(dir / "src.img", "3,600,601,2000", dir / "mnt");
+    if (!mount.ready()) GTEST_SKIP() << "cannot mount a FUSE file system here";
+    {
+      Loop src(mount.file());
+      Loop dst(dir / "dst.img");
+      ASSERT_FALSE(src.node().empty());
+      ASSERT_FALSE(dst.node().empty());
+      Result r = Shell(dir.path(), Lumisave() + " --source " + src.node() + " --target " +
+                                       dst.node() + " --yes --log --mode " + c.mode);
+      EXPECT_EQ(r.status, 0) << r.output;
+      EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+    }
+    Bytes log = ReadFile(dir / "123.txt");
+    EXPECT_EQ(std::string(log.begin(), log.end()), c.log);
+    EXPECT_TRUE(ReadFile(dir / "dst.img") == c.target);
+  }
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,24 @@
+// A loop device over an image file, for tests that need a real block
+// device (root only). Detached when the object goes.
+#pragma once
+
+#include <string>
+
+namespace testing_support {
+
+class LoopDevice {
+ public:
+  explicit LoopDevice(const std::string& image);
+  ~LoopDevice();
+  LoopDevice(const LoopDevice&) = delete;
+  LoopDevice& operator=(const LoopDevice&) = delete;
+  // The device node (/dev/loopN), empty when it could not be attached.
+  const std::string& node() const { return node_; }
+  // loopN
+  std::string name() const { return node_.substr(node_.rfind('/') + 1); }
+
+ private:
+  std::string node_;
+};
+
+}  // namespace testing_support

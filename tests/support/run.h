@@ -1,0 +1,24 @@
+// Runs a program (usually the lumisave binary) and collects what it says.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct RunResult {
+  int status = -1;  // exit status, or -1 when it did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs `argv` with stdin from /dev/null and HOME set to `home` when given.
+RunResult Run(const std::vector<std::string>& argv, const std::string& home = "");
+
+// Runs the lumisave binary that was built with the tests.
+RunResult RunLumisave(const std::vector<std::string>& args, const std::string& home = "");
+
+// Runs a shell command line, true when it exits 0.
+bool Shell(const std::string& command, std::string* output = nullptr);
+
+}  // namespace testing_support
