@@ -9,6 +9,7 @@
 #include "inventory/volume_list.h"
 #include "platform/volumes.h"
 #include "scan/numbers.h"
+#include "tests/support/fixture_window.h"
 #include "tests/support/scripted_shell.h"
 #include "tests/volume_fixture.h"
 
@@ -238,6 +239,22 @@ TEST_F(DriveLetterTest, GetLogicalDriveInfoFillsDetailsThenLetters) {
   ASSERT_TRUE(w.dlg.Press(app::id::kGetLogicalDriveInfo));
   EXPECT_EQ(w.dlg.volumeList().rows[2][6], "TEN");
   EXPECT_EQ(w.dlg.driveList().rows[10][inventory::kLetterColumn], "E: ");
+}
+
+TEST_F(DriveLetterTest, AtStartAndAfterGetLogicalDriveInfoTheWindowShowsEveryLetter) {
+  testing_support::ScopedHome home(m.Path(""));
+  Window w(m);
+  w.dlg.OnInitDialog();
+  ASSERT_EQ(w.dlg.driveList().rows.size(), 11u);
+  EXPECT_EQ(w.Column(w.dlg.volumeList(), 0), (std::vector<std::string>{"C:\\", "D:\\", "E:\\"}));
+  EXPECT_EQ(w.Column(w.dlg.driveList(), inventory::kLetterColumn), std::vector<std::string>(11));
+  w.dlg.Press(app::id::kGetLogicalDriveInfo);
+  EXPECT_EQ(w.dlg.driveList().rows[1][inventory::kLetterColumn], "C: D: ");
+  EXPECT_EQ(w.dlg.driveList().rows[10][inventory::kLetterColumn], "E: ");
+  EXPECT_EQ(w.dlg.volumeList().rows[1][6], "TWO");
+  // A rebuild of the drive list empties the letters until the next run.
+  w.dlg.Press(app::id::kDiskInfo1);
+  EXPECT_EQ(w.dlg.driveList().rows[1][inventory::kLetterColumn], "");
 }
 
 TEST(PathNamesDisk, MatchesTheWholeDiskNumber) {
