@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
+#include <set>
 
 namespace platform {
 namespace {
@@ -214,6 +216,44 @@ std::string EntryIn(const std::string& folder, const std::string& name) {
   return "";
 }
 
+// The letters given so far, per machine (the sources it is read from): a
+// device keeps its letter for the life of the process, and a letter once
+// given is not given to another device, so that a letter picked in the window
+// goes on naming the same volume after devices come and go.
+struct LetterBook {
+  std::mutex mutex;
+  std::map<std::string, std::map<std::string, char>> byMachine;  // node -> letter
+};
+
+LetterBook& Letters() {
+  static LetterBook book;
+  return book;
+}
+
+// C: is kept for the volume at /. The others, in device-name order, keep the
+// letter they had or take the first letter from D: that was never given; a
+// volume finds none beyond Z:.
+void AssignLetters(const MachineSources& sources, std::vector<Volume>* others) {
+  LetterBook& book = Letters();
+  std::lock_guard<std::mutex> lock(book.mutex);
+  auto& given = book.byMachine[sources.sysRoot + '\n' + sources.devRoot + '\n' + sources.mountInfo];
+  std::set<char> used{'C'};
+  for (const auto& [node, letter] : given) used.insert(letter);
+  for (Volume& v : *others) {
+    auto known = given.find(v.node);
+    if (known != given.end()) v.letter = known->second;
+  }
+  char next = 'D';
+  for (Volume& v : *others) {
+    if (v.letter != 0) continue;
+    while (next <= 'Z' && used.count(next) != 0) ++next;
+    if (next > 'Z') break;
+    v.letter = next;
+    used.insert(next);
+    given[v.node] = next;
+  }
+}
+
 }  // namespace
 
 char DriveLetterOf(const std::string& text) {
@@ -255,14 +295,12 @@ VolumeTable::VolumeTable(const MachineSources& sources) {
       others.push_back(std::move(v));
     }
   }
-  // C: is kept for the volume at /; the others take D: to Z:, and any beyond
-  // Z: get no letter.
-  char next = 'D';
+  AssignLetters(sources, &others);
   for (Volume& v : others) {
-    if (next > 'Z') break;
-    v.letter = next++;
-    volumes_.push_back(std::move(v));
+    if (v.letter != 0) volumes_.push_back(std::move(v));
   }
+  std::sort(volumes_.begin(), volumes_.end(),
+            [](const Volume& a, const Volume& b) { return a.letter < b.letter; });
 }
 
 const Volume* VolumeTable::Find(const std::string& root) const {

@@ -3,7 +3,9 @@
 // A volume is a block device that holds a file system libblkid recognises: a
 // partition, or a whole device without partitions. Mounted or not, each gets
 // a drive letter: C: for the volume mounted at /, then D:, E:, ... for the
-// others in device-name order (sda2 before sda10). Mount points come from the
+// others in device-name order (sda2 before sda10). A volume keeps its letter
+// for the life of the process; one that appears later takes the first letter
+// never given. Mount points come from the
 // mount table, free space from statvfs, the drive type from the removable flag
 // in sysfs. All of it is read from the MachineSources, so tests run on fixture
 // trees.

@@ -78,6 +78,28 @@ TEST_F(VolumeListTest, LettersGoToTheRootVolumeFirstThenInDeviceNameOrder) {
             (std::vector<std::string>{"C:\\", "D:\\", "E:\\", "F:\\", "G:\\"}));
 }
 
+TEST_F(VolumeListTest, AVolumeKeepsItsLetterWhileDevicesComeAndGo) {
+  auto letters = [this] {
+    std::vector<std::string> seen;
+    const platform::VolumeTable table(m.Sources());
+    for (const platform::Volume& v : table.volumes()) {
+      seen.push_back(std::string(1, v.letter) + "=" + v.name);
+    }
+    return seen;
+  };
+  ASSERT_EQ(letters(), (std::vector<std::string>{"C=sda1", "D=sdb", "E=sdc1", "F=sdc2", "G=sdc10"}));
+  // A card that sorts first comes in: the others keep their letters, so a
+  // letter picked before still names the same volume.
+  m.Disk("mmcblk0", m.FatVolume("mmcblk0", 256, "NEW"), "179:0", true);
+  EXPECT_EQ(letters(), (std::vector<std::string>{"C=sda1", "D=sdb", "E=sdc1", "F=sdc2", "G=sdc10",
+                                                 "H=mmcblk0"}));
+  // One goes away: its letter is not given to the next that comes.
+  std::filesystem::remove_all(m.Sys() + "/block/sdb");
+  m.Disk("sdd", m.FatVolume("sdd", 256, "LATE"), "8:48");
+  EXPECT_EQ(letters(), (std::vector<std::string>{"C=sda1", "E=sdc1", "F=sdc2", "G=sdc10",
+                                                 "H=mmcblk0", "I=sdd"}));
+}
+
 TEST_F(VolumeListTest, RowsAtStartHoldTheRootsOnly) {
   Window w(m);
   w.dlg.ListLogicalDrives();

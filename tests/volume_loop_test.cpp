@@ -3,6 +3,7 @@
 #include <sys/mount.h>
 
 #include <cstdio>
+#include <map>
 
 #include "app/main_dlg.h"
 #include "platform/volumes.h"
@@ -81,6 +82,28 @@ class LoopVolumeTest : public ::testing::Test {
     mounted = true;
   }
 
+  // Opens a volume letter only while it still names the loop device the test
+  // found under it: other tests may attach loop devices meanwhile, and the
+  // letters after theirs would then move onto volumes this test does not own.
+  class PinnedOpener : public platform::DeviceOpener {
+   public:
+    void Pin(const std::string& root, const std::string& node) {
+      pins_[root.substr(0, 2)] = node;
+    }
+    platform::DeviceHandle Open(const std::string& path, platform::Access access) override {
+      const std::string name = platform::StripDevicePrefix(path);
+      auto pin = pins_.find(name);
+      if (pin != pins_.end() && Resolve(name) != pin->second) {
+        ADD_FAILURE() << name << " no longer names " << pin->second;
+        return nullptr;
+      }
+      return DeviceOpener::Open(path, access);
+    }
+
+   private:
+    std::map<std::string, std::string> pins_;
+  };
+
   struct Window {
     Window() : dlg(shell, opener) {}
     void Press(int id, const std::string& source, const std::string& target,
@@ -91,7 +114,7 @@ class LoopVolumeTest : public ::testing::Test {
       dlg.Press(id);
     }
     ScriptedShell shell;
-    platform::DeviceOpener opener;
+    PinnedOpener opener;
     app::CMainDlg dlg;
   };
 
@@ -105,6 +128,8 @@ TEST_F(LoopVolumeTest, CopyCopiesOneVolumeOntoAnother) {
   const std::string from = RootOf(source), to = RootOf(target);
   ASSERT_FALSE(from.empty() || to.empty());
   Window w;
+  w.opener.Pin(from, source);
+  w.opener.Pin(to, target);
   w.Press(app::id::kCopy, from, to, {Answer::kYes});
   EXPECT_EQ(w.shell.boxes.size(), 1u);
   EXPECT_EQ(w.dlg.Text(app::id::kVolumeProgress), "done");
@@ -118,6 +143,8 @@ TEST_F(LoopVolumeTest, AMountedTargetIsRefusedAndLeftAsItWas) {
   const Bytes before = ReadDevice(target, 1 << 20);
   for (int id : {app::id::kCopy, app::id::kDvdCopy}) {
     Window w;
+    w.opener.Pin(from, source);
+    w.opener.Pin(to, target);
     // (A mounted file system reports less than its device's size, so Copy
     // asks about the sizes first.)
     w.Press(id, from, to, {Answer::kYes, Answer::kYes});
@@ -132,6 +159,7 @@ TEST_F(LoopVolumeTest, AMountedTargetIsRefusedAndLeftAsItWas) {
 
   // The read pass only reads, so a mounted volume can be tested.
   Window w;
+  w.opener.Pin(to, target);
   w.Press(app::id::kRawRecovery, "", to, {});
   EXPECT_TRUE(w.shell.boxes.empty());
   EXPECT_EQ(w.dlg.Text(app::id::kVolumeProgress), "done");
@@ -141,6 +169,8 @@ TEST_F(LoopVolumeTest, ATargetTooSmallStopsTheCopyAtItsEndWithAWriteError) {
   const std::string from = RootOf(source), to = RootOf(small);
   ASSERT_FALSE(from.empty() || to.empty());
   Window w;
+  w.opener.Pin(from, source);
+  w.opener.Pin(to, small);
   w.Press(app::id::kCopy, from, to, {Answer::kYes, Answer::kYes});
   EXPECT_EQ(w.shell.Lines(),
             (Lines{"Lumisave: The data on " + to + " will lost !!! Proceed (Yes/No) ?",
