@@ -91,7 +91,7 @@ bool CMainDlg::OnInitDialog() {
   m_sectorsPerCluster = 8;
   UpdateData(false);
   const std::string folder = DefaultOutputFolder();
-  platform::CreateFolder(folder);
+  if (createsDefaultFolder_) platform::CreateFolder(folder);
   SetText(id::kOutputFolder, folder);
 
   InitFatListColumns();

@@ -23,6 +23,9 @@ class CMainDlg : public WindowModel {
 
   // Window initialisation: field defaults, the default output folder, then
   // the list set-ups in their fixed order.
+  // The command line leaves the default output folder uncreated: its
+  // commands name their own folders, and a scan makes the folder it uses.
+  void SetCreatesDefaultFolder(bool creates) { createsDefaultFolder_ = creates; }
   bool OnInitDialog();
 
   // Sends the command of control `id`, as a click on it would: an automatic
@@ -94,6 +97,8 @@ class CMainDlg : public WindowModel {
   void OnClear123();
   void OnCopyLayout();
   void OnDriveSignature();
+ private:
+  bool createsDefaultFolder_ = true;
 };
 
 // The default output folder: the user's home followed by "/Lumisave".

@@ -17,6 +17,7 @@ Window::Window(Preset preset, const std::vector<std::string>& images)
   for (const std::string& image : images) {
     dlg.management().sources().attachedImages.push_back(platform::AbsolutePath(image));
   }
+  dlg.SetCreatesDefaultFolder(false);
   dlg.OnInitDialog();
 }
 
