@@ -85,7 +85,7 @@ void PrintOutcome(const app::CMainDlg& dlg, const std::string& mode) {
 }
 
 int RunClone(const CloneOptions& o, const Context& context) {
-  Window window(context.preset());
+  Window window(context.preset(), ImageFiles({o.source, o.target}));
   app::CMainDlg& dlg = window.dlg;
   PickTarget(window, o.target);
   SelectSource(window, o.source);

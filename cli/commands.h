@@ -33,6 +33,10 @@ struct Window {
   app::CMainDlg dlg;
 };
 
+// The drives named on the command line that are image files: a window is
+// started with them attached, so its first drive list already shows them.
+std::vector<std::string> ImageFiles(const std::vector<std::string>& drives);
+
 // Clicks the source drive's row, as a user would in the drive list: the row
 // of a listed drive (physicaldriveN, a listed path, or a node of a listed
 // drive), else the row of `source` attached as an image. When

@@ -76,7 +76,7 @@ void Show(const app::Control& control) {
 }
 
 int Press(const PressOptions& o, const Context& context) {
-  Window window(context.preset());
+  Window window(context.preset(), ImageFiles({o.source, o.target}));
   app::CMainDlg& dlg = window.dlg;
   if (!CheckOptions(dlg, o)) return 2;
 

@@ -35,7 +35,7 @@ std::vector<std::string> TypeNames() {
 }
 
 int Recover(const RecoverOptions& o, const Context& context) {
-  Window window(context.preset());
+  Window window(context.preset(), ImageFiles({o.source}));
   app::CMainDlg& dlg = window.dlg;
   dlg.SetText(app::id::kOutputFolder, o.out);
   // Tick each type's box as a click would (a box already ticked stays so).

@@ -19,7 +19,7 @@ void Register(CLI::App& app, Context& context, const SingleScan& scan) {
   CLI::App* cmd = app.add_subcommand(scan.command, scan.help);
   AddScanOptions(*cmd, *options);
   cmd->callback([options, &context, scan] {
-    Window window(context.preset());
+    Window window(context.preset(), ImageFiles({options->source}));
     RunScanCommand(window, *options, scan.commandId);
     if (::isatty(STDERR_FILENO) == 1) {
       PrintSummary({scan::SingleTypeFolder(window.dlg, scan.folderName)});

@@ -21,7 +21,7 @@ void PrintRows(const app::Control& list) {
 }
 
 int Survey(const SurveyOptions& o) {
-  Window window(Preset::kNo);
+  Window window(Preset::kNo, ImageFiles({o.source}));
   app::CMainDlg& dlg = window.dlg;
   SelectSource(window, o.source);
   // The survey takes its byte count from the progress field; an empty field

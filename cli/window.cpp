@@ -21,6 +21,14 @@ Window::Window(Preset preset, const std::vector<std::string>& images)
   dlg.OnInitDialog();
 }
 
+std::vector<std::string> ImageFiles(const std::vector<std::string>& drives) {
+  std::vector<std::string> images;
+  for (const std::string& drive : drives) {
+    if (!drive.empty() && platform::IsRegularFile(drive)) images.push_back(drive);
+  }
+  return images;
+}
+
 void WarnIfUnopenable(Window& window, const std::string& drive) {
   const std::string file = window.opener.Resolve(drive);
   errno = 0;

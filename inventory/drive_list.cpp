@@ -217,13 +217,13 @@ void FillDriveList(app::WindowModel& w) {
     }
     ++r;
   }
-  FillDeviceIdentities(w);
-  FillParentNames(w);
+  const platform::DeviceTree tree(w.management().sources());
+  FillDeviceIdentities(w, tree);
+  FillParentNames(w, tree);
   FillDriveGeometry(w);
 }
 
-void FillDeviceIdentities(app::WindowModel& w) {
-  const platform::DeviceTree tree(w.management().sources());
+void FillDeviceIdentities(app::WindowModel& w, const platform::DeviceTree& tree) {
   app::Control& list = w.driveList();
   for (const std::string& id : tree.PresentDevices()) {
     for (size_t row = 0; row < list.rows.size(); ++row) {
@@ -241,8 +241,7 @@ void FillDeviceIdentities(app::WindowModel& w) {
   }
 }
 
-void FillParentNames(app::WindowModel& w) {
-  const platform::DeviceTree tree(w.management().sources());
+void FillParentNames(app::WindowModel& w, const platform::DeviceTree& tree) {
   app::Control& list = w.driveList();
   for (const std::string& id : tree.PresentDevices()) {
     for (size_t row = 0; row < list.rows.size(); ++row) {

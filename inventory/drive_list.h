@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/window_model.h"
+#include "platform/devtree.h"
 #include "platform/device.h"
 #include "platform/wbem.h"
 
@@ -36,8 +37,10 @@ bool ConnectNamespace(app::WindowModel& w);
 bool ListDiskDrives(app::WindowModel& w);
 bool ConnectAndListDisks(app::WindowModel& w);
 void FillDriveList(app::WindowModel& w);
-void FillDeviceIdentities(app::WindowModel& w);
-void FillParentNames(app::WindowModel& w);
+// Both passes walk the machine's present devices; FillDriveList hands them
+// one walk of the device tree.
+void FillDeviceIdentities(app::WindowModel& w, const platform::DeviceTree& tree);
+void FillParentNames(app::WindowModel& w, const platform::DeviceTree& tree);
 void FillDriveGeometry(app::WindowModel& w);
 bool QueryDriveGeometry(app::WindowModel& w, const std::string& path,
                         platform::DiskGeometry* geometry);

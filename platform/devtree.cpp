@@ -130,13 +130,18 @@ void CollectDevices(const fs::path& root, const fs::path& dir, std::vector<std::
 
 }  // namespace
 
-DeviceTree::DeviceTree(const MachineSources& sources) : sources_(sources) {
+DeviceTree::DeviceTree(const MachineSources& sources) : sources_(sources) {}
+
+const std::vector<std::string>& DeviceTree::PresentDevices() const {
+  if (walked_) return ids_;
+  walked_ = true;
   CollectDevices(DevicesRoot(), DevicesRoot(), &ids_);
   std::sort(ids_.begin(), ids_.end(), TreeOrder);
   for (const std::string& image : sources_.attachedImages) {
     std::string id;
     if (!PathDeviceId(image, &id) || IsImage(id)) ids_.push_back(kImagePrefix + image);
   }
+  return ids_;
 }
 
 std::string DeviceTree::DevicesRoot() const { return sources_.sysRoot + "/devices"; }

@@ -32,8 +32,8 @@ class DeviceTree {
   explicit DeviceTree(const MachineSources& sources);
 
   // Every present device, parents before their children, in path order;
-  // attached images last.
-  const std::vector<std::string>& PresentDevices() const { return ids_; }
+  // attached images last. The tree is walked at the first call, once.
+  const std::vector<std::string>& PresentDevices() const;
 
   // Each returns false when the device has no such property (or it cannot be
   // read); the output is then left as it was.
@@ -52,7 +52,8 @@ class DeviceTree {
   bool IsImage(const std::string& id) const;
 
   MachineSources sources_;
-  std::vector<std::string> ids_;
+  mutable bool walked_ = false;
+  mutable std::vector<std::string> ids_;
 };
 
 // The geometry of a drive named as the drive list names it ("\\.\" is

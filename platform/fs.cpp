@@ -40,6 +40,11 @@ bool IsBlockDevice(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
 }
 
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool Exists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;

@@ -16,6 +16,7 @@ std::string HomeFolder();
 
 bool IsBlockDevice(const std::string& path);
 bool Exists(const std::string& path);
+bool IsRegularFile(const std::string& path);
 
 // `path` made absolute against the working folder (not resolved further).
 std::string AbsolutePath(const std::string& path);
