@@ -1,9 +1,13 @@
 // lumisave press: sends controls' commands by identifier on one window, as
 // the window's message map would, shown or hidden, enabled or not.
+#include <chrono>
 #include <iostream>
+#include <thread>
 
 #include "cli/commands.h"
 #include "cli/listing.h"
+#include "inventory/console.h"
+#include "platform/signals.h"
 
 namespace cli {
 namespace {
@@ -97,11 +101,21 @@ int Press(const PressOptions& o, const Context& context) {
   for (int id : o.checks) {
     if (!dlg.IsChecked(id)) dlg.Press(id);
   }
+  // Ctrl-C stops a clone that a pressed button runs, as StopRun would.
+  StopClonesOnCtrlC();
   for (int id : o.ids) {
     if (!dlg.Press(id)) std::cerr << "lumisave press: control " << id << " has no command" << std::endl;
   }
+  platform::ReleaseInterrupt();
   for (int id : o.shows) Show(dlg.control(id));
   std::cout.flush();
+  if (StoppedByCtrlC()) return 130;
+  // Mirror holds the program until its watch fails, which ends the process
+  // with the failure's code; Ctrl-C ends it before that.
+  if (inventory::MirrorRunning()) {
+    std::cerr << "lumisave press: watching for changes (Mirror); Ctrl-C ends the watch" << std::endl;
+    while (inventory::MirrorRunning()) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
   return StatusOf(window);
 }
 

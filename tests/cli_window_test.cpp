@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <sstream>
 
@@ -164,3 +165,12 @@ TEST(StoppableDeviceTest, ReadsEndOnceStoppedAndEverythingElsePassesOn) {
 }
 
 }  // namespace
+
+TEST(CliWindowTest, PressMirrorHoldsTheProgramUntilItsWatchEndsIt) {
+  if (std::filesystem::exists("/WINDOWS")) GTEST_SKIP() << "this machine has a /WINDOWS folder";
+  TempDir dir;
+  std::string out;
+  // C: is the volume mounted at /; its WINDOWS folder is missing, so the
+  // watch cannot be set and ends the process with that error's code.
+  EXPECT_EQ(Lumisave(dir, "press 1022", &out), ENOENT) << out;
+}
