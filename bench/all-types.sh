@@ -9,12 +9,7 @@
 #       with 00, and MCD are called for every sector
 # Outputs go to /dev/shm. Usage: bench/all-types.sh [BUILD_DIR]   (RUNS=5 by default)
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/common.sh"
-build=$(cd "${1:-$here/../build}" && pwd)
-lumisave=$build/lumisave
-work=${BENCH_DIR:-/var/tmp/lumisave-bench}
-mkdir -p "$work"
+source "$(dirname "$0")/common.sh"
 out=/dev/shm/lumisave-bench-types
 trap 'rm -rf "$out"' EXIT
 

@@ -1,5 +1,12 @@
 # Shared helpers of the benchmark scripts: timing, medians, page cache.
+# Sourced with the script's arguments: $1 is the build folder (default build).
 # shellcheck shell=bash
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+build=$(cd "${1:-$here/../build}" && pwd)
+lumisave=$build/lumisave
+work=${BENCH_DIR:-/var/tmp/lumisave-bench}
+mkdir -p "$work"
 
 # Wall seconds of a command line (run with bash -c), stdout/stderr dropped.
 wall() {

@@ -4,12 +4,7 @@
 #   (b) photos of 1.5-4 MB laid end to end, against `cp IMAGE /dev/shm/DIR/`
 # Outputs go to /dev/shm. Usage: bench/scan.sh [BUILD_DIR]   (RUNS=5 by default)
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/common.sh"
-build=$(cd "${1:-$here/../build}" && pwd)
-lumisave=$build/lumisave
-work=${BENCH_DIR:-/var/tmp/lumisave-bench}
-mkdir -p "$work"
+source "$(dirname "$0")/common.sh"
 out=/dev/shm/lumisave-bench
 trap 'rm -rf "$out"' EXIT
 

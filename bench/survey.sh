@@ -6,12 +6,7 @@
 # survey finds rows.
 # Usage: bench/survey.sh [BUILD_DIR]   (RUNS=5 by default)
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/common.sh"
-build=$(cd "${1:-$here/../build}" && pwd)
-lumisave=$build/lumisave
-work=${BENCH_DIR:-/var/tmp/lumisave-bench}
-mkdir -p "$work"
+source "$(dirname "$0")/common.sh"
 image=$work/survey.img
 
 if [ ! -f "$image" ]; then
