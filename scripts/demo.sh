@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
-ninja -C build lumisave
+ninja -C build lumisave lumisave-gui
 
 mkdir -p sample
 bash scripts/make-sample-card.sh sample/card.img sample/originals
