@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/fs.h"
 #include "platform/volumes.h"
 
 namespace platform {
@@ -36,14 +37,12 @@ bool IsWholeDiskName(const std::string& name) {
 
 std::vector<WholeDisk> ListWholeDisks(const std::string& sysRoot) {
   std::vector<WholeDisk> disks;
-  std::error_code ec;
-  std::filesystem::path block = std::filesystem::path(sysRoot) / "block";
-  for (const auto& entry : std::filesystem::directory_iterator(block, ec)) {
-    std::string name = entry.path().filename().string();
+  for (const std::filesystem::path& entry : FolderEntries(std::filesystem::path(sysRoot) / "block")) {
+    std::string name = entry.filename().string();
     bool take = IsWholeDiskName(name);
     if (StartsWith(name, "loop")) {
       std::string backing;
-      take = ReadFirstLine(entry.path() / "loop" / "backing_file", &backing) && !backing.empty();
+      take = ReadFirstLine(entry / "loop" / "backing_file", &backing) && !backing.empty();
     }
     if (take) disks.push_back({name, "/dev/" + name});
   }

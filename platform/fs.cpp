@@ -40,6 +40,16 @@ bool IsBlockDevice(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
 }
 
+std::vector<std::filesystem::path> FolderEntries(const std::filesystem::path& folder) {
+  std::vector<std::filesystem::path> entries;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    entries.push_back(it->path());
+  }
+  return entries;
+}
+
 bool IsRegularFile(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);

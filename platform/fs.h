@@ -1,7 +1,9 @@
 // Folders, renames and the user's home, over POSIX.
 #pragma once
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -17,6 +19,10 @@ std::string HomeFolder();
 bool IsBlockDevice(const std::string& path);
 bool Exists(const std::string& path);
 bool IsRegularFile(const std::string& path);
+
+// The entries of a folder, in the order the system gives them; what cannot be
+// read is left out (never an exception: sysfs folders can vanish while read).
+std::vector<std::filesystem::path> FolderEntries(const std::filesystem::path& folder);
 
 // `path` made absolute against the working folder (not resolved further).
 std::string AbsolutePath(const std::string& path);

@@ -17,6 +17,8 @@
 #include <mutex>
 #include <set>
 
+#include "platform/fs.h"
+
 namespace platform {
 namespace {
 
@@ -173,8 +175,7 @@ void CollectCandidates(const fs::path& blockDir, const std::string& name,
                                                  : kDriveFixed;
   std::vector<Candidate> parts;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(dir, ec)) {
-    const fs::path p = entry.path();
+  for (const fs::path& p : FolderEntries(dir)) {
     if (!fs::exists(p / "partition", ec)) continue;
     Candidate c;
     c.volume.name = p.filename().string();
@@ -209,8 +210,8 @@ std::string EntryIn(const std::string& folder, const std::string& name) {
   std::error_code ec;
   if (fs::exists(fs::path(folder) / name, ec)) return name;
   const std::string wanted = Lower(name);
-  for (const auto& entry : fs::directory_iterator(folder, ec)) {
-    const std::string n = entry.path().filename().string();
+  for (const fs::path& entry : FolderEntries(folder)) {
+    const std::string n = entry.filename().string();
     if (Lower(n) == wanted) return n;
   }
   return "";
@@ -266,10 +267,9 @@ char DriveLetterOf(const std::string& text) {
 VolumeTable::VolumeTable(const MachineSources& sources) {
   const fs::path blockDir = fs::path(sources.sysRoot) / "block";
   std::vector<Candidate> candidates;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(blockDir, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (IsCandidateDevice(entry.path(), name)) CollectCandidates(blockDir, name, &candidates);
+  for (const fs::path& entry : FolderEntries(blockDir)) {
+    const std::string name = entry.filename().string();
+    if (IsCandidateDevice(entry, name)) CollectCandidates(blockDir, name, &candidates);
   }
   std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
     return NaturalLess(a.volume.name, b.volume.name);
