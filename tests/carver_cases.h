@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/test_window.h"
-
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -18,7 +16,9 @@
 #include "platform/fault_device.h"
 #include "scan/folders.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/run.h"
 #include "tests/support/scripted_shell.h"
+#include "tests/support/test_window.h"
 
 namespace carver_cases {
 
@@ -206,26 +206,12 @@ inline void RunCarveCases(const std::vector<CarveCase>& cases, size_t padSectors
   }
 }
 
-// Runs a shell command; true when it succeeded.
-inline bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
+using testing_support::Shell;
 
 inline bool HaveTool(const std::string& tool) {
   return Shell("command -v " + tool + " > /dev/null 2>&1");
 }
 
-// A window as the command line makes it, without the drive lists: the
-// output folder, the data-exchange field 1033 and an image as the source.
-struct TestWindow {
-  TestWindow() : dlg(shell, opener) {
-    scan::ResetFolderTable();
-    dlg.m_sectorsPerCluster = 8;
-    dlg.UpdateData(false);
-  }
-  void Source(const std::string& image) { dlg.SelectDriveRow(testing_support::AddDriveRow(dlg, image)); }
-
-  testing_support::ScriptedShell shell;
-  testing_support::TestOpener opener;
-  app::CMainDlg dlg;
-};
+using testing_support::TestWindow;
 
 }  // namespace carver_cases

@@ -10,7 +10,7 @@
 
 #include "platform/stoppable.h"
 #include "tests/support/fixtures.h"
-#include "tests/support/run_command.h"
+#include "tests/support/run.h"
 
 namespace {
 

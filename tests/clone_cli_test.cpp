@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "tests/support/fixtures.h"
+#include "tests/support/loop_device.h"
 
 namespace {
 
@@ -160,18 +161,7 @@ std::string Capture(const std::string& line) {
   return r.status == 0 ? r.output : "";
 }
 
-// A loop device over an image, detached when the object goes.
-class Loop {
- public:
-  explicit Loop(const std::string& image) : node_(Capture("losetup -f --show '" + image + "'")) {}
-  ~Loop() {
-    if (!node_.empty()) Shell("/", "losetup -d " + node_);
-  }
-  const std::string& node() const { return node_; }
-
- private:
-  std::string node_;
-};
+using Loop = testing_support::LoopDevice;
 
 TEST(CloneBlockDevices, ClonesOneLoopDeviceOntoAnother) {
   if (!testing_support::IsRoot()) GTEST_SKIP() << "loop devices need root";

@@ -6,7 +6,7 @@
 
 #include "tests/support/fixtures.h"
 #include "tests/support/loop_device.h"
-#include "tests/support/run_command.h"
+#include "tests/support/run.h"
 
 namespace {
 

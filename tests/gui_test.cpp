@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "tests/support/fixtures.h"
-#include "tests/support/run_command.h"
+#include "tests/support/run.h"
 
 namespace {
 

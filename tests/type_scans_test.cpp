@@ -107,7 +107,7 @@ void Prepare(TestWindow& w, const testing_support::ImageBuilder& image, const st
              const std::string& root) {
   image.WriteTo(path);
   w.dlg.SetText(id::kOutputFolder, root);
-  w.Source(path);
+  w.PickSource(path);
 }
 
 TEST(TypeBoxes, ATypeTickedWithoutAnOutputFolderNeverWritesIntoTheFileSystemRoot) {
@@ -324,7 +324,7 @@ TEST(SingleTypeScans, ChecksInOrderAndTheirLoopEnd) {
       image.PutSector(611, SampleFile(s.sample));
       image.PutSector(612, SampleFile(s.sample));
       image.WriteTo(dir / "image");
-      if (c.source) w.Source(dir / "image");
+      if (c.source) w.PickSource(dir / "image");
       w.dlg.SetText(id::kOutputFolder, *c.out ? dir / c.out : "");
       w.dlg.SetText(id::kStartSector, c.start);
       w.dlg.SetText(id::kEndSector, c.end);

@@ -56,16 +56,27 @@ RunResult RunLumisave(const std::vector<std::string>& args, const std::string& h
   return Run(argv, home);
 }
 
-bool Shell(const std::string& command, std::string* output) {
+int RunCommand(const std::string& command, std::string* output) {
+  output->clear();
   FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return false;
+  if (!pipe) return -1;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output->append(buffer, n);
+  const int status = ::pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool Shell(const std::string& command, std::string* output) {
   std::string text;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) text.append(buf, n);
-  int status = ::pclose(pipe);
+  const bool ok = RunCommand(command, &text) == 0;
   if (output) *output = text;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return ok;
+}
+
+std::string Quote(const std::string& text) {
+  std::string q = "'";
+  for (char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
 }
 
 }  // namespace testing_support

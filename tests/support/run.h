@@ -21,4 +21,11 @@ RunResult RunLumisave(const std::vector<std::string>& args, const std::string& h
 // Runs a shell command line, true when it exits 0.
 bool Shell(const std::string& command, std::string* output = nullptr);
 
+// Runs a shell command line and collects its standard output; the exit
+// status (-1 when it did not exit normally).
+int RunCommand(const std::string& command, std::string* output);
+
+// `text` in single quotes for the shell.
+std::string Quote(const std::string& text);
+
 }  // namespace testing_support

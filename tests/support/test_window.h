@@ -30,7 +30,13 @@ inline int AddDriveRow(app::CMainDlg& dlg, const std::string& name) {
 }
 
 struct TestWindow {
-  TestWindow() { scan::ResetFolderTable(); }
+  // As the window starts: an empty folder table, and field 1033 showing 8 so
+  // that the data exchange of the type boxes succeeds.
+  TestWindow() {
+    scan::ResetFolderTable();
+    dlg.m_sectorsPerCluster = 8;
+    dlg.UpdateData(false);
+  }
   ScriptedShell shell;
   TestOpener opener;
   app::CMainDlg dlg{shell, opener};
