@@ -1,5 +1,6 @@
 // lumisave: recover pictures and files from cards, disks and images.
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -16,7 +17,28 @@ bool WantsWindow(int argc, char** argv) {
   return argc == 1 || std::string(argv[1]).rfind("--image", 0) == 0;
 }
 
+bool AsksForHelp(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") return true;
+  }
+  return false;
+}
+
+bool HasDisplay() {
+  const char* x = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (x && *x) || (wayland && *wayland);
+}
+
 int OpenWindow(int argc, char** argv) {
+  if (!HasDisplay() && !AsksForHelp(argc, argv)) {
+    std::cerr << "lumisave: there is no display to open the window on (DISPLAY is not set).\n"
+                 "Run 'lumisave --help' for the commands that work without a window, such as\n"
+                 "'lumisave drives' and 'lumisave recover --source DRIVE --out FOLDER'."
+              << std::endl;
+    return 1;
+  }
   const std::string program = platform::SiblingProgram("lumisave-gui");
   platform::ExecProgram(program, argc, argv);
   std::cerr << "lumisave: cannot open the window (" << program << "): " << std::strerror(errno)

@@ -174,3 +174,13 @@ TEST(CliWindowTest, PressMirrorHoldsTheProgramUntilItsWatchEndsIt) {
   // watch cannot be set and ends the process with that error's code.
   EXPECT_EQ(Lumisave(dir, "press 1022", &out), ENOENT) << out;
 }
+
+TEST(CliWindowTest, WithoutADisplayTheWindowIsNotTriedAndTheCommandLineIsPointedTo) {
+  std::string out;
+  const int status = testing_support::RunCommand(
+      "env -u DISPLAY -u WAYLAND_DISPLAY " + testing_support::Quote(LUMISAVE_BINARY) + " 2>&1",
+      &out);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find("there is no display to open the window on"), std::string::npos) << out;
+  EXPECT_NE(out.find("lumisave --help"), std::string::npos) << out;
+}
