@@ -4,8 +4,9 @@
 #include <map>
 
 #include "platform/fs.h"
-#include "scan/numbers.h"
+#include "base/numbers.h"
 #include "scan/recovery_scan.h"
+#include "base/text.h"
 
 namespace app {
 namespace {
@@ -71,10 +72,7 @@ const std::map<int, Command>& MessageMap() {
 constexpr size_t kCapacityColumn = 7;
 constexpr size_t kNameColumn = 2;
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
+using base::Lower;
 
 }  // namespace
 
@@ -132,8 +130,8 @@ void CMainDlg::OnDriveListClick() {
   m_sourceDrive = name;
   SetText(id::kSourceDrive, name);
   SetText(id::kSourceName, friendly);
-  m_sourceCapacity = scan::ParseDecimal(capacity);
-  SetText(id::kEndSector, scan::FormatDecimal(m_sourceCapacity / platform::kSectorSize));
+  m_sourceCapacity = base::ParseDecimal(capacity);
+  SetText(id::kEndSector, base::FormatDecimal(m_sourceCapacity / platform::kSectorSize));
   SetText(id::kStartSector, "0");
 }
 

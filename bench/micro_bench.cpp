@@ -6,7 +6,7 @@
 #include <iterator>
 #include <vector>
 
-#include "scan/numbers.h"
+#include "base/numbers.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ void BM_FindEndOfImage(benchmark::State& state) {
   const uint8_t marker[2] = {0xFF, 0xD9};
   for (auto _ : state) {
     benchmark::DoNotOptimize(
-        scan::FindMarker(pass.data(), static_cast<int32_t>(pass.size()), marker, 2));
+        base::FindMarker(pass.data(), static_cast<int32_t>(pass.size()), marker, 2));
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(pass.size()));
@@ -45,7 +45,7 @@ void BM_FindTitle(benchmark::State& state) {
   const uint8_t marker[5] = {'T', 'i', 't', 'l', 'e'};
   for (auto _ : state) {
     benchmark::DoNotOptimize(
-        scan::FindMarker(pass.data(), static_cast<int32_t>(pass.size()), marker, 5));
+        base::FindMarker(pass.data(), static_cast<int32_t>(pass.size()), marker, 5));
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(pass.size()));

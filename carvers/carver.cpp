@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "platform/fs.h"
-#include "scan/numbers.h"
+#include "base/numbers.h"
 
 namespace carvers {
 namespace {
@@ -17,7 +17,7 @@ struct FreeDeleter {
 }  // namespace
 
 std::string OutputPath(const std::string& folder, uint64_t sector, const char* extension) {
-  return folder + "/" + scan::FormatDecimal(sector) + "." + extension;
+  return folder + "/" + base::FormatDecimal(sector) + "." + extension;
 }
 
 uint32_t ReadLe32(const uint8_t* p) {
@@ -30,7 +30,7 @@ uint64_t SectorsFor(uint64_t bytes) {
 }
 
 uint32_t MarkerEnd::EndOfPass(uint8_t* buffer, uint32_t count, uint64_t& remaining) {
-  int32_t f = scan::FindMarker(buffer, static_cast<int32_t>(count), marker_, length_);
+  int32_t f = base::FindMarker(buffer, static_cast<int32_t>(count), marker_, length_);
   if (static_cast<uint32_t>(f) > count) return count;
   remaining = 0;
   return static_cast<uint32_t>(f + length_ - 1);

@@ -1,6 +1,6 @@
 #include "carvers/jpeg.h"
 
-#include "scan/numbers.h"
+#include "base/numbers.h"
 
 namespace carvers {
 namespace {
@@ -15,7 +15,7 @@ bool StartsWith(SectorBytes bytes, uint8_t fourth) {
 // FF D9 in this pass: the marker's offset + 1, or above `count` when absent.
 // A pass of fewer than 2 bytes counts as a find at the first byte.
 int32_t SearchEnd(const uint8_t* buffer, uint32_t count) {
-  return scan::FindMarker(buffer, static_cast<int32_t>(count), kEndOfImage, 2);
+  return base::FindMarker(buffer, static_cast<int32_t>(count), kEndOfImage, 2);
 }
 
 // EXIF pictures carry a thumbnail with its own end marker near the start,

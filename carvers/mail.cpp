@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "scan/numbers.h"
+#include "base/numbers.h"
 
 namespace carvers {
 namespace {
@@ -43,7 +43,7 @@ class DbxRules : public CopyRules {
     const uint8_t first = static_cast<uint8_t>(name_[0]);
     if (first < '0' || first > 0x7F) return;
     if (RenameInFolder(path, folder_, name_, "dbx")) return;
-    RenameInFolder(path, folder_, name_ + "(" + scan::FormatDecimal(sector_) + ")", "dbx");
+    RenameInFolder(path, folder_, name_ + "(" + base::FormatDecimal(sector_) + ")", "dbx");
   }
 
  private:

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "scan/numbers.h"
+#include "base/numbers.h"
 
 namespace carvers {
 namespace {
@@ -63,7 +63,7 @@ class DocRules : public CopyRules {
 
 int FindDocTitle(const uint8_t* pass, uint32_t count, char (&title)[kTitleBytes]) {
   const int32_t n = static_cast<int32_t>(count);
-  const int32_t f = scan::FindMarker(pass, n, kTitleWord, sizeof(kTitleWord));
+  const int32_t f = base::FindMarker(pass, n, kTitleWord, sizeof(kTitleWord));
   if (n < 5 || f > n) return 0;
   const int32_t p = f - 1;
   if (p < 18) return 0;

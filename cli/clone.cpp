@@ -6,7 +6,7 @@
 #include "diskutil/clone.h"
 #include "platform/fs.h"
 #include "platform/signals.h"
-#include "scan/numbers.h"
+#include "base/numbers.h"
 
 namespace cli {
 namespace {
@@ -46,11 +46,11 @@ void PickTarget(Window& window, const std::string& target) {
 void TrackCloneProgress(Window& window) {
   const app::CMainDlg& dlg = window.dlg;
   const uint64_t count = std::min(dlg.m_sourceCapacity, dlg.m_targetCapacity);
-  const uint64_t start = scan::ParseDecimal(dlg.Text(id::kStartSector)) * platform::kSectorSize;
+  const uint64_t start = base::ParseDecimal(dlg.Text(id::kStartSector)) * platform::kSectorSize;
   if (count <= start) return;
   const uint64_t total = count - start;
   window.shell.TrackProgress(id::kProgress, total, 1, [total](const std::string& text) {
-    const uint64_t toGo = scan::ParseDecimal(text);
+    const uint64_t toGo = base::ParseDecimal(text);
     return toGo >= total ? 0 : total - toGo;
   });
 }
@@ -69,7 +69,7 @@ void PrintOutcome(const app::CMainDlg& dlg, const std::string& mode) {
   if (mode == "clone" || mode == "onesector") {
     // Field 1039 shows the count before the last bad sector was counted.
     const uint64_t bad =
-        written(id::kBadSector, "Bad Sector", &text) ? scan::ParseDecimal(text) + 1 : 0;
+        written(id::kBadSector, "Bad Sector", &text) ? base::ParseDecimal(text) + 1 : 0;
     std::cout << "unreadable sectors: " << bad << "\n";
   } else if (mode == "512secjmp") {
     if (written(id::kErrorField, "Error", &text)) {

@@ -4,7 +4,7 @@
 
 #include "cli/commands.h"
 #include "scan/dispatch.h"
-#include "scan/numbers.h"
+#include "base/numbers.h"
 #include "scan/type_boxes.h"
 
 namespace cli {
@@ -69,14 +69,14 @@ void RunScanCommand(Window& window, const ScanOptions& o, int commandId) {
   if (!o.end.empty()) dlg.SetText(app::id::kEndSector, o.end);
 
   // Progress: field 1040 holds the first sector of the chunk just scanned.
-  const uint64_t start = scan::ParseDecimal(dlg.Text(app::id::kStartSector));
-  uint64_t end = scan::ParseDecimal(dlg.Text(app::id::kEndSector));
+  const uint64_t start = base::ParseDecimal(dlg.Text(app::id::kStartSector));
+  uint64_t end = base::ParseDecimal(dlg.Text(app::id::kEndSector));
   const uint64_t n = dlg.m_sourceCapacity / platform::kSectorSize;
   if (end > n) end = n;
   if (end > start) {
     window.shell.TrackProgress(app::id::kSectorNum, end - start, platform::kSectorSize,
                                [start](const std::string& text) {
-                                 return scan::ParseDecimal(text) + 512 - start;
+                                 return base::ParseDecimal(text) + 512 - start;
                                });
   }
   dlg.Press(commandId);

@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "cli/commands.h"
-#include "scan/numbers.h"
+#include "base/numbers.h"
 
 namespace cli {
 namespace {
@@ -27,7 +27,7 @@ int Survey(const SurveyOptions& o) {
   // The survey takes its byte count from the progress field; an empty field
   // surveys the whole drive.
   dlg.SetText(app::id::kProgress, o.bytes);
-  const uint64_t count = scan::ParseDecimal(o.bytes);
+  const uint64_t count = base::ParseDecimal(o.bytes);
   uint64_t total = dlg.m_sourceCapacity;
   if (count >= kChunk && (total == 0 || count / kChunk * kChunk < total)) {
     total = count / kChunk * kChunk;
@@ -35,7 +35,7 @@ int Survey(const SurveyOptions& o) {
   // The field counts down from the count; what it has lost is done.
   if (total > 0) {
     window.shell.TrackProgress(app::id::kProgress, total, 1, [count](const std::string& text) {
-      return count - scan::ParseDecimal(text);
+      return count - base::ParseDecimal(text);
     });
   }
   dlg.Press(app::id::kSearchForSuspects);

@@ -8,7 +8,7 @@
 #include "diskutil/clone_controls.h"
 #include "diskutil/drive_layout.h"
 #include "platform/fs.h"
-#include "scan/numbers.h"
+#include "base/numbers.h"
 
 namespace diskutil {
 
@@ -27,8 +27,8 @@ namespace {
 using platform::Answer;
 using platform::BoxKind;
 using platform::Buttons;
-using scan::FormatDecimal;
-using scan::ParseDecimal;
+using base::FormatDecimal;
+using base::ParseDecimal;
 namespace id = app::id;
 
 constexpr uint32_t kSector = platform::kSectorSize;

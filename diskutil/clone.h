@@ -19,7 +19,7 @@
 
 #include <atomic>
 
-#include "app/window_model.h"
+#include "window/window_model.h"
 
 namespace diskutil {
 

@@ -1,20 +1,20 @@
 #include "diskutil/clone_controls.h"
 
 #include "diskutil/bad_sector_log.h"
-#include "scan/numbers.h"
+#include "base/numbers.h"
 
 namespace diskutil {
 namespace {
 
 void AdvanceStartSector(app::WindowModel& w, uint64_t sectors) {
-  const uint64_t start = scan::ParseDecimal(w.Text(app::id::kStartSector));
-  w.SetText(app::id::kStartSector, scan::FormatDecimal(start + sectors));
+  const uint64_t start = base::ParseDecimal(w.Text(app::id::kStartSector));
+  w.SetText(app::id::kStartSector, base::FormatDecimal(start + sectors));
 }
 
 }  // namespace
 
 void Add(app::WindowModel& w) {
-  AdvanceStartSector(w, scan::ParseDecimal(w.Text(app::id::kAddValue)));
+  AdvanceStartSector(w, base::ParseDecimal(w.Text(app::id::kAddValue)));
 }
 
 void IncStartSecNum(app::WindowModel& w) { AdvanceStartSector(w, 10); }

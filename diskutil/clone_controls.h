@@ -2,7 +2,7 @@
 // clearing the bad-sector log, and CopyLayout.
 #pragma once
 
-#include "app/window_model.h"
+#include "window/window_model.h"
 
 namespace diskutil {
 

@@ -7,7 +7,7 @@
 
 #include "platform/chunk_reads.h"
 #include "platform/volumes.h"
-#include "scan/numbers.h"
+#include "base/numbers.h"
 
 namespace diskutil {
 namespace {
@@ -110,7 +110,7 @@ void CopyChunks(app::WindowModel& w, VolumePair& pair, bool retrySectors) {
       return;
     }
     copied += kCopyChunk;
-    w.SetText(app::id::kVolumeProgress, scan::FormatDecimal(copied));
+    w.SetText(app::id::kVolumeProgress, base::FormatDecimal(copied));
   }
   w.SetText(app::id::kVolumeProgress, "done");
   pair.target->Flush();
@@ -210,7 +210,7 @@ void RawRecovery(app::WindowModel& w) {
       if (bound.EndsAt(bad, kRawChunk)) break;
     }
     toGo -= kRawChunk;
-    w.SetText(app::id::kVolumeProgress, scan::FormatDecimal(toGo));
+    w.SetText(app::id::kVolumeProgress, base::FormatDecimal(toGo));
   }
   w.SetText(app::id::kVolumeProgress, "done");
 }

@@ -3,7 +3,7 @@
 // "\\.\D:".
 #pragma once
 
-#include "app/window_model.h"
+#include "window/window_model.h"
 
 namespace diskutil {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/window_model.h"
+#include "window/window_model.h"
 
 namespace inventory {
 

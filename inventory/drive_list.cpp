@@ -5,7 +5,8 @@
 
 #include "platform/devtree.h"
 #include "platform/drives.h"
-#include "scan/numbers.h"
+#include "base/numbers.h"
+#include "base/text.h"
 
 namespace inventory {
 namespace {
@@ -37,10 +38,7 @@ constexpr ColumnSpec kColumns[kDriveListColumnCount] = {
 
 constexpr long kNextTimeoutMs = 2000;
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
+using base::Lower;
 
 // Whether `text` begins with the identifier `prefix`, letter case aside,
 // over the prefix's length. Identifiers are paths in the device tree, so a
@@ -260,7 +258,7 @@ void FillDriveGeometry(app::WindowModel& w) {
     }
     const uint64_t capacity = static_cast<uint64_t>(g.cylinders) * g.tracksPerCylinder *
                               g.sectorsPerTrack * g.bytesPerSector;
-    SetCell(list, row, kCapacityColumn, scan::FormatDecimal(capacity));
+    SetCell(list, row, kCapacityColumn, base::FormatDecimal(capacity));
     SetCell(list, row, kCylindersColumn, std::to_string(g.cylinders));
     SetCell(list, row, kCylindersColumn + 1, std::to_string(g.tracksPerCylinder));
     SetCell(list, row, kCylindersColumn + 2, std::to_string(g.sectorsPerTrack));

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/window_model.h"
+#include "window/window_model.h"
 #include "platform/devtree.h"
 #include "platform/device.h"
 #include "platform/wbem.h"

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/chunk_reads.h"
-#include "scan/numbers.h"
+#include "base/numbers.h"
 
 namespace inventory {
 
@@ -17,7 +17,7 @@ constexpr uint32_t kSector = platform::kSectorSize;
 constexpr uint32_t kChunkSectors = kChunk / kSector;
 
 void AddRow(app::Control& list, const char* type) {
-  list.rows.push_back({type, scan::FormatDecimal(g_surveySector)});
+  list.rows.push_back({type, base::FormatDecimal(g_surveySector)});
 }
 
 void SetColumns(app::Control& list, const char* type) {
@@ -49,7 +49,7 @@ void CheckFatStart(app::WindowModel& w, const uint8_t* sector) {
 }
 
 void SearchForSuspects(app::WindowModel& w) {
-  uint64_t remaining = scan::ParseDecimal(w.Text(app::id::kProgress));
+  uint64_t remaining = base::ParseDecimal(w.Text(app::id::kProgress));
   // The survey only reads, so the drive is opened read-only.
   platform::DeviceHandle device =
       w.opener().Open(platform::kDevicePrefix + w.m_sourceDrive, platform::Access::kRead);
@@ -79,7 +79,7 @@ void SearchForSuspects(app::WindowModel& w) {
     }
     remaining -= kChunk;
     if (remaining < kChunk) break;
-    w.SetText(app::id::kProgress, scan::FormatDecimal(remaining));
+    w.SetText(app::id::kProgress, base::FormatDecimal(remaining));
   }
   w.SetText(app::id::kProgress, "0");
 }

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/window_model.h"
+#include "window/window_model.h"
 
 namespace inventory {
 

@@ -3,7 +3,7 @@
 #include <cctype>
 
 #include "platform/volumes.h"
-#include "scan/numbers.h"
+#include "base/numbers.h"
 
 namespace inventory {
 namespace {
@@ -99,9 +99,9 @@ bool FillVolumeDetails(app::WindowModel& w) {
     if (type < std::size(kDriveTypeNames)) Cell(row, 1) = kDriveTypeNames[type];
     uint64_t caller = 0, total = 0, free = 0;
     if (table.DiskFreeSpace(root, &caller, &total, &free)) {
-      Cell(row, 2) = scan::FormatDecimal(caller);
-      Cell(row, 3) = scan::FormatDecimal(total);
-      Cell(row, 4) = scan::FormatDecimal(free);
+      Cell(row, 2) = base::FormatDecimal(caller);
+      Cell(row, 3) = base::FormatDecimal(total);
+      Cell(row, 4) = base::FormatDecimal(free);
     }
   }
   return true;

@@ -18,6 +18,7 @@
 #include <set>
 
 #include "platform/fs.h"
+#include "base/text.h"
 
 namespace platform {
 namespace {
@@ -199,10 +200,7 @@ void CollectCandidates(const fs::path& blockDir, const std::string& name,
   }
 }
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
+using base::Lower;
 
 // `name` in `folder`: the exact entry when there is one, else the first
 // entry whose name differs only in case; empty when none.

@@ -8,14 +8,12 @@
 #include <fstream>
 
 #include "platform/fs.h"
+#include "base/text.h"
 
 namespace platform {
 namespace {
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
+using base::Lower;
 
 bool SameName(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/window_model.h"
+#include "window/window_model.h"
 #include "carvers/carver.h"
 
 namespace scan {

@@ -7,7 +7,7 @@
 #include "platform/fs.h"
 #include "scan/dispatch.h"
 #include "scan/folders.h"
-#include "scan/numbers.h"
+#include "base/numbers.h"
 
 namespace scan {
 namespace {
@@ -66,14 +66,14 @@ struct FreeDeleter {
 ScanRange OpenScanRange(app::WindowModel& w) {
   ScanRange range;
   const std::string& startText = w.Text(app::id::kStartSector);
-  range.start = startText.empty() ? 0 : ParseDecimal(startText);
+  range.start = startText.empty() ? 0 : base::ParseDecimal(startText);
   const uint64_t n = w.m_sourceCapacity / kSector;
   if (range.start >= n) {
     w.MessageBox("start sector number > dirve size !", "error");
     return range;
   }
   const std::string& endText = w.Text(app::id::kEndSector);
-  range.end = endText.empty() ? n : ParseDecimal(endText);
+  range.end = endText.empty() ? n : base::ParseDecimal(endText);
   if (range.end > n) range.end = n;
 
   // Scans only read, so the drive is opened read-only: a write-protected
@@ -113,8 +113,8 @@ void RunChunkLoop(app::WindowModel& w, platform::Device& device, uint64_t start,
       device.Seek((c + carvers::kChunkSectors) * kSector);
     }
     visitor.Visit(c, chunk.get());
-    w.SetText(app::id::kProgress, FormatDecimal(c * kSector));
-    w.SetText(app::id::kSectorNum, FormatDecimal(c));
+    w.SetText(app::id::kProgress, base::FormatDecimal(c * kSector));
+    w.SetText(app::id::kSectorNum, base::FormatDecimal(c));
     c += carvers::kChunkSectors;
     if (!(c <= last)) break;
   }

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/window_model.h"
+#include "window/window_model.h"
 #include "carvers/carver.h"
 #include "platform/device.h"
 

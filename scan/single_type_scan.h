@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/window_model.h"
+#include "window/window_model.h"
 
 namespace scan {
 

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-#include "app/window_model.h"
+#include "window/window_model.h"
 
 namespace scan {
 

@@ -13,7 +13,7 @@
 #include "app/main_dlg.h"
 #include "carvers/carver.h"
 #include "platform/device.h"
-#include "platform/fault_device.h"
+#include "tests/support/fault_device.h"
 #include "scan/folders.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/run.h"

@@ -1,7 +1,7 @@
 #include <set>
 
 #include "carvers/media.h"
-#include "platform/fault_device.h"
+#include "tests/support/fault_device.h"
 #include "tests/carver_cases.h"
 
 namespace {

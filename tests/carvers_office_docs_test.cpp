@@ -1,7 +1,7 @@
 #include <filesystem>
 
 #include "carvers/office_docs.h"
-#include "platform/fault_device.h"
+#include "tests/support/fault_device.h"
 #include "tests/carver_cases.h"
 
 namespace {

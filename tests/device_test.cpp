@@ -6,7 +6,7 @@
 
 #include "platform/device.h"
 #include "platform/drives.h"
-#include "platform/fault_device.h"
+#include "tests/support/fault_device.h"
 #include "tests/support/fixtures.h"
 
 namespace {

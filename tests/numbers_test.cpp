@@ -1,4 +1,4 @@
-#include "scan/numbers.h"
+#include "base/numbers.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 
 namespace {
 
-using scan::FindMarker;
-using scan::FormatDecimal;
-using scan::ParseDecimal;
+using base::FindMarker;
+using base::FormatDecimal;
+using base::ParseDecimal;
 
 TEST(ParseDecimal, ReadsEveryCharacterAsADecimalPlace) {
   struct Case {

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "scan/dispatch.h"
-#include "scan/numbers.h"
+#include "base/numbers.h"
 #include "scan/type_boxes.h"
 #include "tests/carver_cases.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/drives.h"
-#include "platform/fault_device.h"
+#include "tests/support/fault_device.h"
 #include "platform/wbem.h"
 #include "tests/support/fixtures.h"
 

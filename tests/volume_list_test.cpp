@@ -8,7 +8,7 @@
 #include "app/main_dlg.h"
 #include "inventory/volume_list.h"
 #include "platform/volumes.h"
-#include "scan/numbers.h"
+#include "base/numbers.h"
 #include "tests/support/fixture_window.h"
 #include "tests/support/scripted_shell.h"
 #include "tests/volume_fixture.h"
@@ -125,7 +125,7 @@ TEST_F(VolumeListTest, DetailsShowTypeSpaceFileSystemAndLabel) {
   struct statvfs root;
   ASSERT_EQ(::statvfs("/", &root), 0);
   EXPECT_EQ(rows[0][1], "DRIVE_FIXED");
-  EXPECT_EQ(rows[0][3], scan::FormatDecimal(uint64_t{root.f_blocks} * root.f_frsize));
+  EXPECT_EQ(rows[0][3], base::FormatDecimal(uint64_t{root.f_blocks} * root.f_frsize));
   EXPECT_EQ(rows[0][5], "FAT");
   EXPECT_EQ(rows[0][6], "SYSTEM");
   // D: is an unmounted removable card: its size, and nothing free (which

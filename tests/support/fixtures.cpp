@@ -7,7 +7,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "platform/fault_device.h"
+#include "tests/support/fault_device.h"
 
 namespace testing_support {
 

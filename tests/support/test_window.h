@@ -4,7 +4,7 @@
 
 #include "app/main_dlg.h"
 #include "scan/folders.h"
-#include "scan/numbers.h"
+#include "base/numbers.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/scripted_shell.h"
 
@@ -22,7 +22,7 @@ inline int AddDriveRow(app::CMainDlg& dlg, const std::string& name) {
                                                    platform::Access::kRead)) {
     platform::DiskGeometry g;
     if (platform::GeometryOf(*d, &g)) {
-      row[7] = scan::FormatDecimal(static_cast<uint64_t>(g.cylinders) * g.bytesPerSector);
+      row[7] = base::FormatDecimal(static_cast<uint64_t>(g.cylinders) * g.bytesPerSector);
     }
   }
   dlg.driveList().rows.push_back(std::move(row));

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace scan {
+namespace base {
 
 // Reads a decimal text. Every character takes a decimal place; characters
 // that are not digits count as 0 ("12a4" is 1204, "123 " is 1230). Wraps
@@ -21,4 +21,4 @@ std::string FormatDecimal(uint64_t value);
 // n + 10 when there is none.
 int32_t FindMarker(const uint8_t* buffer, int32_t n, const uint8_t* marker, int32_t k);
 
-}  // namespace scan
+}  // namespace base

@@ -1,8 +1,8 @@
-#include "scan/numbers.h"
+#include "base/numbers.h"
 
 #include <cstring>
 
-namespace scan {
+namespace base {
 namespace {
 
 uint8_t Upper(uint8_t c) { return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c; }
@@ -71,4 +71,4 @@ int32_t FindMarker(const uint8_t* buffer, int32_t n, const uint8_t* marker, int3
   }
 }
 
-}  // namespace scan
+}  // namespace base

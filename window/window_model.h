@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/control_ids.h"
+#include "window/control_ids.h"
 #include "platform/drives.h"
 #include "platform/shell.h"
 

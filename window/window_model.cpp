@@ -1,4 +1,4 @@
-#include "app/window_model.h"
+#include "window/window_model.h"
 
 #include <cctype>
 #include <stdexcept>

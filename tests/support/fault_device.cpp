@@ -1,4 +1,4 @@
-#include "platform/fault_device.h"
+#include "tests/support/fault_device.h"
 
 #include <algorithm>
 
