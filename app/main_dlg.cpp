@@ -4,8 +4,9 @@
 #include <map>
 
 #include "platform/fs.h"
+#include "scan/file_types.h"
 #include "base/numbers.h"
-#include "scan/recovery_scan.h"
+
 #include "base/text.h"
 
 namespace app {
@@ -21,23 +22,6 @@ const std::map<int, Command>& MessageMap() {
       {id::kSelectDir, [](CMainDlg& d) { d.OnSelectFolder(); }},
       {id::kViewPhoto, [](CMainDlg& d) { d.OnViewPhotos(); }},
       {id::kExit, [](CMainDlg& d) { d.OnCancel(); }},
-      {id::kCheckJpeg, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckJpeg); }},
-      {id::kCheckQbb, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckQbb); }},
-      {id::kCheckPst, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckPst); }},
-      {id::kCheckDbx, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckDbx); }},
-      {id::kCheckOffice, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckOffice); }},
-      {id::kCheckWav, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckWav); }},
-      {id::kCheckBmp, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckBmp); }},
-      {id::kCheckJpeg0, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckJpeg0); }},
-      {id::kCheckAccess, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckAccess); }},
-      {id::kCheckMp3, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckMp3); }},
-      {id::kCheckCorelDraw, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckCorelDraw); }},
-      {id::kCheckAvi, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckAvi); }},
-      {id::kCheckDoc, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckDoc); }},
-      {id::kCheckExcel, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckExcel); }},
-      {id::kCheckPdf, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckPdf); }},
-      {id::kCheckMcd, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckMcd); }},
-      {id::kCheckProgress, [](CMainDlg& d) { d.OnTypeCheckBox(id::kCheckProgress); }},
       {id::kPstRecovery, [](CMainDlg& d) { d.OnPstRecovery(); }},
       {id::kOffice, [](CMainDlg& d) { d.OnOffice(); }},
       {id::kDiskInfo1, [](CMainDlg& d) { d.OnDiskInfo1(); }},
@@ -103,11 +87,18 @@ bool CMainDlg::OnInitDialog() {
   return true;
 }
 
-bool CMainDlg::HasCommand(int id) { return MessageMap().count(id) != 0; }
+// Every type check box sends the type-box command with its identifier.
+bool CMainDlg::HasCommand(int id) {
+  return MessageMap().count(id) != 0 || scan::FindTypeOfBox(id) >= 0;
+}
 
 bool CMainDlg::Press(int id) {
   if (HasControl(id) && control(id).kind == ControlKind::kCheckBox) {
     SetChecked(id, !IsChecked(id));
+  }
+  if (scan::FindTypeOfBox(id) >= 0) {
+    OnTypeCheckBox(id);
+    return true;
   }
   auto it = MessageMap().find(id);
   if (it == MessageMap().end()) return false;
@@ -135,7 +126,6 @@ void CMainDlg::OnDriveListClick() {
   SetText(id::kStartSector, "0");
 }
 
-void CMainDlg::OnStartRecovery() { scan::StartRecovery(*this); }
 
 void CMainDlg::OnSelectFolder() {
   // A cancelled picker keeps the folder the field had.

@@ -7,8 +7,12 @@
 // dlg_console.cpp (management console), dlg_clone.cpp (clones).
 #pragma once
 
+#include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
+#include "base/run_report.h"
 #include "window/window_model.h"
 
 namespace app {
@@ -16,6 +20,22 @@ namespace app {
 // Colours, 0xRRGGBB: every dialog's background, and the physical drive list's.
 inline constexpr int kDialogBackground = 0x9CACC6;     // RGB(156, 172, 198)
 inline constexpr int kDriveListBackground = 0xD0D7E3;  // RGB(208, 215, 227)
+
+// A scan's sector range as its caller gives it: nothing for the whole drive
+// (the start at 0, the end at the drive's end).
+struct ScanRange {
+  std::optional<uint64_t> start;
+  std::optional<uint64_t> end;
+};
+
+// The file types chosen for the recovery scan and their folders, indexed as
+// the type table. The boxes and Start Recovery set the folders, which
+// outlive the scans, as the window's check marks do.
+struct TypeSelection {
+  std::string root;
+  std::vector<std::string> folders;
+  std::set<size_t> ticked;  // types without a check box, ticked elsewhere
+};
 
 class CMainDlg : public WindowModel {
  public:
@@ -51,10 +71,28 @@ class CMainDlg : public WindowModel {
   // Selects row `row` of the drive list (-1: none), as a click would.
   void SelectDriveRow(int row);
 
-  // --- Type check boxes and single-type scans (dlg_types.cpp) -------------
+  // --- Scans, type check boxes (scan_commands.cpp) ------------------------
+  // Start Recovery with the range given (the window's fields for a click);
+  // every event of the scan also reaches `observer` when one is given.
+  void StartRecovery(const ScanRange& range, base::Reporter* observer);
+  // A single-type scan of type `typeName` into the output folder + `folderName`.
+  void RunSingleTypeScan(const char* typeName, const char* folderName, const ScanRange& range,
+                         base::Reporter* observer);
+  // The range the fields 1041 and 1042 give.
+  ScanRange RangeFromFields() const;
+  // The folder of a single-type scan into the output folder + `folderName`.
+  std::string SingleTypeFolder(const char* folderName) const;
   void OnTypeCheckBox(int boxId);
   void OnPstRecovery();
   void OnOffice();
+  // The flag a type's check box is bound to.
+  int& TypeFlag(int boxId);
+  // Whether the type of table index `index` is looked for by Start Recovery.
+  bool TypeEnabled(size_t index);
+  // The folders the last scan wrote into, in scan order.
+  const std::vector<std::string>& lastScanFolders() const { return lastScanFolders_; }
+
+  TypeSelection m_types;
 
   // --- Physical drive list (dlg_drives.cpp) --------------------------------
   void InitDriveListColumns();
@@ -99,6 +137,7 @@ class CMainDlg : public WindowModel {
   void OnDriveSignature();
  private:
   bool createsDefaultFolder_ = true;
+  std::vector<std::string> lastScanFolders_;
 };
 
 // The default output folder: the user's home followed by "/Lumisave".

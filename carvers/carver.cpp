@@ -1,20 +1,61 @@
 #include "carvers/carver.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
-#include "platform/fs.h"
 #include "base/numbers.h"
+#include "platform/fs.h"
 
 namespace carvers {
 namespace {
 
-struct FreeDeleter {
-  void operator()(uint8_t* p) const { std::free(p); }
+// A plain output file: today's writes, whose results the copy does not act on.
+class PlainOutputFile : public OutputFile {
+ public:
+  explicit PlainOutputFile(platform::DeviceHandle handle) : handle_(std::move(handle)) {}
+  bool Write(const uint8_t* data, uint32_t count) override {
+    uint32_t written = 0;
+    return handle_->Write(data, count, &written) && written == count;
+  }
+
+ private:
+  platform::DeviceHandle handle_;
 };
 
+// Appends a run, joined to the last one when it goes on where that ends.
+void AddRun(std::vector<base::ByteRun>& runs, const base::ByteRun& run) {
+  if (run.length == 0) return;
+  if (!runs.empty()) {
+    base::ByteRun& last = runs.back();
+    if (last.hole == run.hole && last.fileOffset + last.length == run.fileOffset &&
+        (run.hole || last.driveOffset + last.length == run.driveOffset)) {
+      last.length += run.length;
+      return;
+    }
+  }
+  runs.push_back(run);
+}
+
 }  // namespace
+
+bool SourceReader::ReadAt(uint64_t offset, void* buffer, uint32_t count, uint32_t* got) {
+  const uint64_t saved = device_.Position();
+  device_.Seek(offset);
+  const bool ok = device_.Read(buffer, count, got);
+  device_.Seek(saved);
+  return ok;
+}
+
+std::unique_ptr<OutputFile> FileSink::Create(const std::string& path) {
+  platform::DeviceHandle handle = platform::CreateOutputFile(path);
+  if (!handle) return nullptr;
+  return std::make_unique<PlainOutputFile>(std::move(handle));
+}
+
+bool FileSink::Rename(const std::string& from, const std::string& to) {
+  return platform::RenameNoReplace(from, to);
+}
 
 std::string OutputPath(const std::string& folder, uint64_t sector, const char* extension) {
   return folder + "/" + base::FormatDecimal(sector) + "." + extension;
@@ -36,70 +77,79 @@ uint32_t MarkerEnd::EndOfPass(uint8_t* buffer, uint32_t count, uint64_t& remaini
   return static_cast<uint32_t>(f + length_ - 1);
 }
 
-bool MatchesAt(uint64_t sector, platform::Device& device, SectorBytes bytes, size_t offset,
+bool MatchesAt(uint64_t sector, SourceReader& source, SectorBytes bytes, size_t offset,
                const uint8_t* expected, size_t length) {
   if (offset + length <= bytes.available) {
     return std::memcmp(bytes.data + offset, expected, length) == 0;
   }
-  // Read the sectors that hold the bytes, then put the position back.
+  // Read the sectors that hold the bytes.
   const size_t first = offset / platform::kSectorSize;
   const size_t last = (offset + length - 1) / platform::kSectorSize;
   alignas(512) uint8_t ahead[2 * platform::kSectorSize];
   const uint32_t want = static_cast<uint32_t>((last - first + 1) * platform::kSectorSize);
   if (want > sizeof(ahead)) return false;
-  const uint64_t saved = device.Position();
-  device.Seek((sector + first) * platform::kSectorSize);
   uint32_t got = 0;
-  bool ok = device.Read(ahead, want, &got);
-  device.Seek(saved);
+  bool ok = source.ReadAt((sector + first) * platform::kSectorSize, ahead, want, &got);
   const size_t at = offset - first * platform::kSectorSize;
   return ok && got >= at + length && std::memcmp(ahead + at, expected, length) == 0;
 }
 
-bool RenameInFolder(const std::string& path, const std::string& folder, const std::string& name,
-                    const char* extension) {
+std::string RenameInFolder(FileSink& sink, const std::string& path, const std::string& folder,
+                           const std::string& name, const char* extension) {
   if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
-    return false;
+    return {};
   }
-  return platform::RenameNoReplace(path, folder + "/" + name + "." + extension);
+  std::string target = folder + "/" + name + "." + extension;
+  return sink.Rename(path, target) ? target : std::string();
 }
 
-int CopyOut(uint64_t sector, platform::Device& device, const std::string& folder,
-            const char* extension, uint64_t boundSectors, CopyRules& rules, Owner& owner) {
+int CopyOut(uint64_t sector, CarveContext& context, const std::string& folder,
+            const char* extension, uint64_t boundSectors, CopyRules& rules) {
   const std::string path = OutputPath(folder, sector, extension);
-  const uint64_t saved = device.Position();
-  device.Seek(sector * platform::kSectorSize);
-
-  platform::DeviceHandle out = folder.empty() ? nullptr : platform::CreateOutputFile(path);
+  std::unique_ptr<OutputFile> out = folder.empty() ? nullptr : context.sink.Create(path);
   if (!out) {
-    owner.MessageBox(path, "Create File failed !", platform::Buttons::kOk,
-                     platform::BoxKind::kError);
-    device.Seek(saved);
+    context.reporter.OnNotice(base::Notice::kCreateFailed, path);
     return 0;
   }
 
   // The copy buffer starts zeroed: a first read shorter than an end marker
   // then yields zeros, never bytes left in memory by something else.
-  std::unique_ptr<uint8_t, FreeDeleter> buffer(
-      static_cast<uint8_t*>(std::calloc(kChunkBytes, 1)));
-  if (!buffer) {
-    out.reset();
-    device.Seek(saved);
-    return 0;
-  }
+  base::AlignedBuffer buffer = base::MakeAlignedBuffer(kChunkBytes);
+  if (!buffer) return 0;
+  // A failed read delivers nothing and leaves the read offset where it was.
+  uint64_t offset = sector * platform::kSectorSize;
+  uint64_t length = 0;
+  std::vector<base::ByteRun> runs;
   uint64_t remaining = boundSectors;
   while (remaining > 0) {
     uint64_t passSectors = remaining >= kChunkSectors ? kChunkSectors : remaining;
     remaining -= passSectors;
     uint32_t got = 0;
-    device.Read(buffer.get(), static_cast<uint32_t>(passSectors * platform::kSectorSize), &got);
+    const uint64_t at = offset;
+    if (context.source.ReadAt(offset, buffer.get(),
+                              static_cast<uint32_t>(passSectors * platform::kSectorSize), &got)) {
+      offset += got;
+    } else {
+      got = 0;
+    }
     uint32_t count = rules.EndOfPass(buffer.get(), got, remaining);
-    uint32_t written = 0;
-    out->Write(buffer.get(), count, &written);
+    out->Write(buffer.get(), count);
+    // The bytes this pass read come from the drive; any written beyond
+    // them (an end rule's bytes after a short read) did not.
+    const uint64_t fromDrive = count < got ? count : got;
+    AddRun(runs, {length, at, fromDrive, false});
+    AddRun(runs, {length + fromDrive, 0, count - fromDrive, true});
+    length += count;
   }
   out.reset();
-  rules.AfterClose(path);
-  device.Seek(saved);
+
+  base::FileRecord record;
+  record.path = rules.AfterClose(path, context.sink);
+  record.type = context.type;
+  record.firstSector = sector;
+  record.length = length;
+  record.runs = std::move(runs);
+  context.reporter.OnFile(record);
   return 1;
 }
 

@@ -1,24 +1,27 @@
-// The contract every carver follows.
+// The contract every carver follows, and the descriptor each file type
+// declares beside its carver.
 //
 // A carver is offered one sector of a scan. If the sector's bytes carry its
-// file type's signature, it copies the file out of the device, from that
+// file type's signature, it copies the file out of the drive, from that
 // sector on, into folder + "/" + sector number + "." + extension, in passes of
 // up to 512 sectors, and returns 1; otherwise it returns 0 without touching
-// anything. Whatever happens, the device is left at the position it had when
-// the carver was called, so the calling scan reads on where it was.
+// anything. It reads the drive only through the source reader and writes
+// only through the file sink, and tells the scan's reporter of each file it
+// wrote and each file it could not create.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "base/chunk.h"
+#include "base/run_report.h"
 #include "platform/device.h"
-#include "platform/shell.h"
 
 namespace carvers {
 
-constexpr uint32_t kChunkBytes = 0x40000;  // 512 sectors
-constexpr uint32_t kChunkSectors = 512;
+using base::kChunkBytes;
+using base::kChunkSectors;
 
 // The offered sector inside the caller's chunk buffer. `available` counts the
 // bytes from the sector's start to the end of that buffer (at least 512), so
@@ -28,13 +31,72 @@ struct SectorBytes {
   size_t available;
 };
 
-// Who shows a carver's message boxes.
-using Owner = platform::Shell;
+// Where carvers read the drive: positioned reads that leave the device's
+// position as it was. The scan reads its chunks through the same reader.
+class SourceReader {
+ public:
+  explicit SourceReader(platform::Device& device) : device_(device) {}
+  virtual ~SourceReader() = default;
+  // Returns: false when the read met an unreadable sector (nothing is
+  // delivered); on true, `*got` short of `count` means the end of the drive.
+  virtual bool ReadAt(uint64_t offset, void* buffer, uint32_t count, uint32_t* got);
+  platform::Device& device() { return device_; }
+
+ private:
+  platform::Device& device_;
+};
+
+// An output file being written.
+class OutputFile {
+ public:
+  virtual ~OutputFile() = default;
+  // Returns: false when the bytes could not all be written.
+  virtual bool Write(const uint8_t* data, uint32_t count) = 0;
+};
+
+// Where carvers write their files.
+class FileSink {
+ public:
+  virtual ~FileSink() = default;
+  // Returns: the file created at `path`, or null when it cannot be created.
+  virtual std::unique_ptr<OutputFile> Create(const std::string& path);
+  // Returns: whether the closed file `from` now has the name `to`; never
+  // replaces an existing file.
+  virtual bool Rename(const std::string& from, const std::string& to);
+};
+
+// What a carver works with during one scan.
+struct CarveContext {
+  SourceReader& source;
+  FileSink& sink;
+  base::Reporter& reporter;
+  const char* type = "";  // the command-line name of the type being carved
+};
 
 // The folder is passed by reference: the carvers only read it, and a sector
 // that starts no file then costs no copy of the text.
-using CarveFn = int (*)(uint64_t sector, platform::Device& device, SectorBytes bytes,
-                        const std::string& folder, Owner& owner);
+using CarveFn = int (*)(uint64_t sector, SectorBytes bytes, const std::string& folder,
+                        CarveContext& context);
+
+// Where a type's folder lies: beside the output folder, named by plain
+// concatenation (OUT + "QBB"), or inside it (OUT + "/JPEG").
+enum class FolderRule { kBeside, kInside };
+
+// A file type as it declares itself beside its carver: the command-line
+// name, what it finds (for help texts), its folder, the first bytes its
+// signatures can start with (for the scan's first-byte filter), and its
+// carver (null for a type that only carries its check mark or its folder).
+struct FileType {
+  const char* name;
+  const char* recovers;
+  const char* folderName;  // null: no folder of its own
+  FolderRule folderRule;
+  const char* sharesFolderOf;  // another type's name whose folder it uses, or null
+  int firstByte;               // -1: a signature not at offset 0, offered every sector
+  CarveFn carve;
+  bool always;  // carved by every recovery scan, ticked or not
+  bool photo;   // one of the picture and video types
+};
 
 // How one file type is copied once its signature matched: the shared steps
 // call these hooks, and each type fills in what it needs.
@@ -48,8 +110,12 @@ class CopyRules {
     (void)remaining;
     return count;
   }
-  // After the output file was closed (renames).
-  virtual void AfterClose(const std::string& path) { (void)path; }
+  // After the output file was closed: returns the file's final path (a
+  // rule that renames returns the new one).
+  virtual std::string AfterClose(const std::string& path, FileSink& sink) {
+    (void)sink;
+    return path;
+  }
 };
 
 // Ends the copy right after the first occurrence of a marker in a pass
@@ -66,34 +132,33 @@ class MarkerEnd : public CopyRules {
   int32_t length_;
 };
 
-// The shared steps after a matched signature: build the output path, save
-// the position, create the file ("Create File failed !" with the path when
-// that fails), copy up to `boundSectors` sectors in passes of 512, close,
-// run the closing step and put the position back. Returns 1 when a file was
-// written, 0 when it could not be created. An empty folder text (a type
-// ticked while no output folder was set) is refused like a missing folder,
-// so that nothing is ever written into the root of the file system.
-int CopyOut(uint64_t sector, platform::Device& device, const std::string& folder,
-            const char* extension, uint64_t boundSectors, CopyRules& rules, Owner& owner);
+// The shared steps after a matched signature: build the output path, create
+// the file (the reporter hears kCreateFailed with the path when that fails),
+// copy up to `boundSectors` sectors in passes of 512, close, run the closing
+// step and report the file. Returns: 1 when a file was written, 0 when it
+// could not be created. An empty folder text (a type ticked while no output
+// folder was set) is refused like a missing folder, so that nothing is ever
+// written into the root of the file system.
+int CopyOut(uint64_t sector, CarveContext& context, const std::string& folder,
+            const char* extension, uint64_t boundSectors, CopyRules& rules);
 
 // folder + "/" + decimal sector number (empty for 0) + "." + extension.
 std::string OutputPath(const std::string& folder, uint64_t sector, const char* extension);
 
 // Whether the `length` bytes at `offset` from the start of the offered
 // sector equal `expected`. Bytes beyond the caller's buffer (a test that
-// looks into the sector after the last one of a chunk) are read from the
-// device, whose position is put back; a sector that cannot be read there
-// fails the test.
-bool MatchesAt(uint64_t sector, platform::Device& device, SectorBytes bytes, size_t offset,
+// looks into the sector after the last one of a chunk) are read through the
+// source reader; a sector that cannot be read there fails the test.
+bool MatchesAt(uint64_t sector, SourceReader& source, SectorBytes bytes, size_t offset,
                const uint8_t* expected, size_t length);
 
 // Renames the closed output file `path` to folder + "/" + name + "." +
 // extension, never over an existing file. A name taken from a file's own
 // bytes that would leave the folder ("." or "..", or one holding "/") is
-// not used. Returns whether the file now has the new name; on any failure
-// (also a path too long for the file system) it keeps its old one.
-bool RenameInFolder(const std::string& path, const std::string& folder, const std::string& name,
-                    const char* extension);
+// not used. Returns: the new path, or empty when the file keeps its old
+// name (on any failure, also a path too long for the file system).
+std::string RenameInFolder(FileSink& sink, const std::string& path, const std::string& folder,
+                           const std::string& name, const char* extension);
 
 // Little-endian fields of a header.
 uint32_t ReadLe32(const uint8_t* p);

@@ -47,19 +47,24 @@ class ExifEnd : public CopyRules {
 
 }  // namespace
 
-int CarveJpeg(uint64_t sector, platform::Device& device, SectorBytes bytes,
-              const std::string& folder, Owner& owner) {
+int CarveJpeg(uint64_t sector, SectorBytes bytes, const std::string& folder,
+              CarveContext& context) {
   if (!StartsWith(bytes, 0xE1)) return 0;
   ExifEnd rules;
-  return CopyOut(sector, device, folder, "jpg", 10000, rules, owner);
+  return CopyOut(sector, context, folder, "jpg", 10000, rules);
 }
 
-int CarveJpeg0(uint64_t sector, platform::Device& device, SectorBytes bytes,
-               const std::string& folder, Owner& owner) {
+int CarveJpeg0(uint64_t sector, SectorBytes bytes, const std::string& folder,
+              CarveContext& context) {
   if (!StartsWith(bytes, 0xE0)) return 0;
   // JFIF pictures end at the first FF D9, in any pass.
   MarkerEnd rules(kEndOfImage, 2);
-  return CopyOut(sector, device, folder, "jpg", 8000, rules, owner);
+  return CopyOut(sector, context, folder, "jpg", 8000, rules);
 }
+
+const FileType kJpegType = {"jpeg", "JPEG photos in the EXIF form (always recovered, into OUT/JPEG)",
+                           "JPEG", FolderRule::kInside, nullptr, 0xFF, CarveJpeg, true, true};
+const FileType kJpeg0Type = {"jpeg0", "JPEG photos in the JFIF form (always recovered, into OUT/JPEG0)",
+                            "JPEG0", FolderRule::kInside, nullptr, 0xFF, CarveJpeg0, true, true};
 
 }  // namespace carvers

@@ -5,9 +5,12 @@
 
 namespace carvers {
 
-int CarveJpeg(uint64_t sector, platform::Device& device, SectorBytes bytes,
-              const std::string& folder, Owner& owner);
-int CarveJpeg0(uint64_t sector, platform::Device& device, SectorBytes bytes,
-               const std::string& folder, Owner& owner);
+int CarveJpeg(uint64_t sector, SectorBytes bytes, const std::string& folder,
+              CarveContext& context);
+int CarveJpeg0(uint64_t sector, SectorBytes bytes, const std::string& folder,
+              CarveContext& context);
+
+extern const FileType kJpegType;
+extern const FileType kJpeg0Type;
 
 }  // namespace carvers

@@ -38,12 +38,16 @@ class DbxRules : public CopyRules {
     return count;
   }
 
-  void AfterClose(const std::string& path) override {
-    if (name_.empty()) return;
+  std::string AfterClose(const std::string& path, FileSink& sink) override {
+    if (name_.empty()) return path;
     const uint8_t first = static_cast<uint8_t>(name_[0]);
-    if (first < '0' || first > 0x7F) return;
-    if (RenameInFolder(path, folder_, name_, "dbx")) return;
-    RenameInFolder(path, folder_, name_ + "(" + base::FormatDecimal(sector_) + ")", "dbx");
+    if (first < '0' || first > 0x7F) return path;
+    std::string renamed = RenameInFolder(sink, path, folder_, name_, "dbx");
+    if (renamed.empty()) {
+      renamed = RenameInFolder(sink, path, folder_,
+                               name_ + "(" + base::FormatDecimal(sector_) + ")", "dbx");
+    }
+    return renamed.empty() ? path : renamed;
   }
 
  private:
@@ -55,23 +59,28 @@ class DbxRules : public CopyRules {
 
 }  // namespace
 
-int CarvePst(uint64_t sector, platform::Device& device, SectorBytes bytes,
-             const std::string& folder, Owner& owner) {
+int CarvePst(uint64_t sector, SectorBytes bytes, const std::string& folder,
+              CarveContext& context) {
   if (std::memcmp(bytes.data, kPstSignature, sizeof(kPstSignature)) != 0) return 0;
   const uint64_t bound = SectorsFor(ReadLe32(bytes.data + kPstSizeOffset));
   CopyRules rules;
-  return CopyOut(sector, device, folder, "pst", bound, rules, owner);
+  return CopyOut(sector, context, folder, "pst", bound, rules);
 }
 
-int CarveDbx(uint64_t sector, platform::Device& device, SectorBytes bytes,
-             const std::string& folder, Owner& owner) {
+int CarveDbx(uint64_t sector, SectorBytes bytes, const std::string& folder,
+              CarveContext& context) {
   if (std::memcmp(bytes.data, kDbxSignature, sizeof(kDbxSignature)) != 0) return 0;
   const uint32_t size = ReadLe32(bytes.data + kDbxSizeOffset);
   if (size == 0) return 0;
   uint32_t bound = (size + kDbxSlack) / platform::kSectorSize;  // the sum wraps in 32 bits
   if (bound > kDbxMaxSectors) bound = kDbxMaxSectors;
   DbxRules rules(folder, sector);
-  return CopyOut(sector, device, folder, "dbx", bound, rules, owner);
+  return CopyOut(sector, context, folder, "dbx", bound, rules);
 }
+
+const FileType kPstType = {"pst", "personal folder files of mail programs (.pst)", "PST",
+                          FolderRule::kBeside, nullptr, '!', CarvePst, false, false};
+const FileType kDbxType = {"dbx", "mail folder files (.dbx), named after the mail folder they hold",
+                          "DBX", FolderRule::kBeside, nullptr, 0xCF, CarveDbx, false, false};
 
 }  // namespace carvers

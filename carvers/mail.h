@@ -7,9 +7,12 @@
 
 namespace carvers {
 
-int CarvePst(uint64_t sector, platform::Device& device, SectorBytes bytes,
-             const std::string& folder, Owner& owner);
-int CarveDbx(uint64_t sector, platform::Device& device, SectorBytes bytes,
-             const std::string& folder, Owner& owner);
+int CarvePst(uint64_t sector, SectorBytes bytes, const std::string& folder,
+              CarveContext& context);
+int CarveDbx(uint64_t sector, SectorBytes bytes, const std::string& folder,
+              CarveContext& context);
+
+extern const FileType kPstType;
+extern const FileType kDbxType;
 
 }  // namespace carvers

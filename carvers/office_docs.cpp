@@ -20,10 +20,10 @@ const uint8_t kTitlePattern[10] = {0x00, 0x0C, 0x10, 0x00, 0x00, 0x02, 0x00, 0x0
 constexpr size_t kMaxTitle = kTitleBytes - 1;
 
 // Both tests of a compound file of one kind.
-bool IsCompoundFile(uint64_t sector, platform::Device& device, SectorBytes bytes,
+bool IsCompoundFile(uint64_t sector, SourceReader& source, SectorBytes bytes,
                     const uint8_t* kind, size_t kindLength) {
   return std::memcmp(bytes.data, kCompoundFile, sizeof(kCompoundFile)) == 0 &&
-         MatchesAt(sector, device, bytes, kKindOffset, kind, kindLength);
+         MatchesAt(sector, source, bytes, kKindOffset, kind, kindLength);
 }
 
 // The first directory sector plus `extra`, wrapping in 32 bits, capped.
@@ -48,10 +48,11 @@ class DocRules : public CopyRules {
     return count;
   }
 
-  void AfterClose(const std::string& path) override {
+  std::string AfterClose(const std::string& path, FileSink& sink) override {
     const uint8_t first = static_cast<uint8_t>(title_[0]);
-    if (first < '0' || first > 0x7F) return;
-    RenameInFolder(path, folder_, title_, "doc");
+    if (first < '0' || first > 0x7F) return path;
+    std::string renamed = RenameInFolder(sink, path, folder_, title_, "doc");
+    return renamed.empty() ? path : renamed;
   }
 
  private:
@@ -83,18 +84,23 @@ int FindDocTitle(const uint8_t* pass, uint32_t count, char (&title)[kTitleBytes]
   return 1;
 }
 
-int CarveDoc(uint64_t sector, platform::Device& device, SectorBytes bytes,
-             const std::string& folder, Owner& owner) {
-  if (!IsCompoundFile(sector, device, bytes, kDocKind, sizeof(kDocKind))) return 0;
+int CarveDoc(uint64_t sector, SectorBytes bytes, const std::string& folder,
+              CarveContext& context) {
+  if (!IsCompoundFile(sector, context.source, bytes, kDocKind, sizeof(kDocKind))) return 0;
   DocRules rules(folder);
-  return CopyOut(sector, device, folder, "doc", CompoundBound(bytes, 5), rules, owner);
+  return CopyOut(sector, context, folder, "doc", CompoundBound(bytes, 5), rules);
 }
 
-int CarveExcel(uint64_t sector, platform::Device& device, SectorBytes bytes,
-               const std::string& folder, Owner& owner) {
-  if (!IsCompoundFile(sector, device, bytes, kExcelKind, sizeof(kExcelKind))) return 0;
+int CarveExcel(uint64_t sector, SectorBytes bytes, const std::string& folder,
+              CarveContext& context) {
+  if (!IsCompoundFile(sector, context.source, bytes, kExcelKind, sizeof(kExcelKind))) return 0;
   CopyRules rules;
-  return CopyOut(sector, device, folder, "xls", CompoundBound(bytes, 2), rules, owner);
+  return CopyOut(sector, context, folder, "xls", CompoundBound(bytes, 2), rules);
 }
+
+const FileType kDocType = {"doc", "word-processor documents (.doc), named after their title", "DOC",
+                          FolderRule::kBeside, nullptr, 0xD0, CarveDoc, false, false};
+const FileType kExcelType = {"excel", "spreadsheet workbooks (.xls)", "Excel", FolderRule::kBeside,
+                            nullptr, 0xD0, CarveExcel, false, false};
 
 }  // namespace carvers

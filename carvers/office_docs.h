@@ -10,10 +10,10 @@ namespace carvers {
 // A document title: at most 128 bytes and a terminating zero.
 constexpr size_t kTitleBytes = 129;
 
-int CarveDoc(uint64_t sector, platform::Device& device, SectorBytes bytes,
-             const std::string& folder, Owner& owner);
-int CarveExcel(uint64_t sector, platform::Device& device, SectorBytes bytes,
-               const std::string& folder, Owner& owner);
+int CarveDoc(uint64_t sector, SectorBytes bytes, const std::string& folder,
+              CarveContext& context);
+int CarveExcel(uint64_t sector, SectorBytes bytes, const std::string& folder,
+              CarveContext& context);
 
 // Looks for the document title in the `count` bytes of one copy pass: the
 // run of non-zero bytes (its last 128 at most) that precedes the property
@@ -22,5 +22,8 @@ int CarveExcel(uint64_t sector, platform::Device& device, SectorBytes bytes,
 // become blanks. Returns 1 and stores the title, zero-terminated, in
 // `title`; returns 0 and leaves `title` alone when the pass has none.
 int FindDocTitle(const uint8_t* pass, uint32_t count, char (&title)[kTitleBytes]);
+
+extern const FileType kDocType;
+extern const FileType kExcelType;
 
 }  // namespace carvers

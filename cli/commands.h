@@ -3,6 +3,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,12 +61,30 @@ struct ScanOptions {
 };
 void AddScanOptions(CLI::App& command, ScanOptions& options);
 
-// Sets the output folder, clicks the source and sets the range, then sends
-// the scan command `commandId` with a progress bar on a terminal.
-void RunScanCommand(Window& window, const ScanOptions& options, int commandId);
+// What a scan run from the command line reports: a progress bar on a
+// terminal, and the files it wrote for the summary.
+class ScanObserver : public base::Reporter {
+ public:
+  explicit ScanObserver(ConsoleShell& shell) : shell_(shell) {}
+  void OnProgress(const base::Progress& p) override;
+  void OnFile(const base::FileRecord& f) override { files_.push_back(f); }
+  const std::vector<base::FileRecord>& files() const { return files_; }
 
-// One line per folder on stderr: "FOLDER: N files, SIZE".
-void PrintSummary(const std::vector<std::string>& folders);
+ private:
+  ConsoleShell& shell_;
+  bool started_ = false;
+  std::vector<base::FileRecord> files_;
+};
+
+// Sets the output folder, clicks the source, then runs the scan `run` with
+// the range of the options and a progress bar on a terminal.
+void RunScanCommand(Window& window, const ScanOptions& options, ScanObserver& observer,
+                    const std::function<void(const app::ScanRange&)>& run);
+
+// One line per folder on stderr: "FOLDER: N files, SIZE", counting the files
+// of this run only.
+void PrintSummary(const std::vector<std::string>& folders,
+                  const std::vector<base::FileRecord>& files);
 
 void RegisterRecover(CLI::App& app, Context& context);
 void RegisterSingleTypeScans(CLI::App& app, Context& context);

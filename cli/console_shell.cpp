@@ -73,6 +73,18 @@ void ConsoleShell::EndProgress() {
   field_ = -1;
 }
 
+void ConsoleShell::StartProgress(uint64_t total, uint64_t unitBytes) {
+  TrackProgress(-1, total, unitBytes, nullptr);
+}
+
+void ConsoleShell::ShowProgress(uint64_t done) {
+  if (!terminal_ || total_ == 0) return;
+  auto now = Clock::now();
+  if (now - lastDraw_ < std::chrono::milliseconds(100)) return;
+  lastDraw_ = now;
+  DrawBar(done);
+}
+
 void ConsoleShell::FieldChanged(int id, const std::string& text) {
   if (!terminal_ || id != field_ || !done_ || total_ == 0) return;
   auto now = Clock::now();

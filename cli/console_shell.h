@@ -32,6 +32,10 @@ class ConsoleShell : public platform::Shell {
   void TrackProgress(int field, uint64_t total, uint64_t unitBytes,
                      std::function<uint64_t(const std::string&)> done);
   void EndProgress();
+  // Progress told by an engine: `total` units of `unitBytes` bytes each,
+  // then how many are done (drawn at most every 100 ms).
+  void StartProgress(uint64_t total, uint64_t unitBytes);
+  void ShowProgress(uint64_t done);
 
   // Whether a failure message was shown: the command's exit status is then 1.
   bool failed() const { return failed_; }

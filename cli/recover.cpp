@@ -1,11 +1,9 @@
-#include <filesystem>
 #include <iostream>
 #include <unistd.h>
 
-#include "cli/commands.h"
-#include "scan/dispatch.h"
 #include "base/numbers.h"
-#include "scan/type_boxes.h"
+#include "cli/commands.h"
+#include "scan/file_types.h"
 
 namespace cli {
 namespace {
@@ -19,18 +17,18 @@ std::string TypeHelp() {
   std::string help =
       "Also recover a file type (repeatable). Its files go into a folder named OUT followed "
       "by the type's folder name, beside OUT (OUT=/x/Lumisave gives /x/LumisaveQBB). Types:";
-  for (size_t i = 0; i < scan::TypeBoxCount(); ++i) {
-    const scan::TypeBox& box = scan::TypeBoxes()[i];
-    std::string name = box.name;
+  for (size_t index : scan::TypesInBoxOrder()) {
+    const carvers::FileType& type = *scan::FileTypes()[index].type;
+    std::string name = type.name;
     name.resize(10, ' ');
-    help += "\n  " + name + box.recovers;
+    help += "\n  " + name + type.recovers;
   }
   return help;
 }
 
 std::vector<std::string> TypeNames() {
   std::vector<std::string> names;
-  for (size_t i = 0; i < scan::TypeBoxCount(); ++i) names.push_back(scan::TypeBoxes()[i].name);
+  for (size_t index : scan::TypesInBoxOrder()) names.push_back(scan::FileTypes()[index].type->name);
   return names;
 }
 
@@ -40,11 +38,17 @@ int Recover(const RecoverOptions& o, const Context& context) {
   dlg.SetText(app::id::kOutputFolder, o.out);
   // Tick each type's box as a click would (a box already ticked stays so).
   for (const std::string& type : o.types) {
-    const scan::TypeBox* box = scan::FindTypeBox(type);
-    if (box != nullptr && !dlg.IsChecked(box->boxId)) dlg.Press(box->boxId);
+    const int index = scan::FindType(type);
+    if (index < 0) continue;
+    const int box = scan::FileTypes()[static_cast<size_t>(index)].boxId;
+    if (box != 0 && !dlg.IsChecked(box)) dlg.Press(box);
   }
-  RunScanCommand(window, o, app::id::kStartRe);
-  if (::isatty(STDERR_FILENO) == 1) PrintSummary(scan::EnabledFolders(dlg));
+  ScanObserver observer(window.shell);
+  RunScanCommand(window, o, observer,
+                 [&dlg, &observer](const app::ScanRange& range) {
+                   dlg.StartRecovery(range, &observer);
+                 });
+  if (::isatty(STDERR_FILENO) == 1) PrintSummary(dlg.lastScanFolders(), observer.files());
   return StatusOf(window);
 }
 
@@ -61,40 +65,42 @@ void AddScanOptions(CLI::App& command, ScanOptions& options) {
   command.add_option("--end", options.end, "Sector to stop at (default: the end of the drive)");
 }
 
-void RunScanCommand(Window& window, const ScanOptions& o, int commandId) {
-  app::CMainDlg& dlg = window.dlg;
-  dlg.SetText(app::id::kOutputFolder, o.out);
-  SelectSource(window, o.source);
-  if (!o.start.empty()) dlg.SetText(app::id::kStartSector, o.start);
-  if (!o.end.empty()) dlg.SetText(app::id::kEndSector, o.end);
-
-  // Progress: field 1040 holds the first sector of the chunk just scanned.
-  const uint64_t start = base::ParseDecimal(dlg.Text(app::id::kStartSector));
-  uint64_t end = base::ParseDecimal(dlg.Text(app::id::kEndSector));
-  const uint64_t n = dlg.m_sourceCapacity / platform::kSectorSize;
-  if (end > n) end = n;
-  if (end > start) {
-    window.shell.TrackProgress(app::id::kSectorNum, end - start, platform::kSectorSize,
-                               [start](const std::string& text) {
-                                 return base::ParseDecimal(text) + 512 - start;
-                               });
+void ScanObserver::OnProgress(const base::Progress& p) {
+  if (!started_) {
+    started_ = true;
+    shell_.StartProgress(p.total, platform::kSectorSize);
   }
-  dlg.Press(commandId);
+  shell_.ShowProgress(p.done);
+}
+
+void RunScanCommand(Window& window, const ScanOptions& o, ScanObserver& observer,
+                    const std::function<void(const app::ScanRange&)>& run) {
+  (void)observer;
+  window.dlg.SetText(app::id::kOutputFolder, o.out);
+  SelectSource(window, o.source);
+  app::ScanRange range;
+  if (!o.start.empty()) range.start = base::ParseDecimal(o.start);
+  if (!o.end.empty()) range.end = base::ParseDecimal(o.end);
+  run(range);
   window.shell.EndProgress();
 }
 
-// One line per output folder of the scan: its files and their bytes.
-void PrintSummary(const std::vector<std::string>& folders) {
-  std::error_code ec;
+// One line per output folder of the scan: the files this run wrote into it
+// and their bytes.
+void PrintSummary(const std::vector<std::string>& folders,
+                  const std::vector<base::FileRecord>& files) {
   for (const std::string& folder : folders) {
-    if (!std::filesystem::is_directory(folder, ec)) continue;
-    uint64_t files = 0, bytes = 0;
-    for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
-      if (!e.is_regular_file(ec)) continue;
-      ++files;
-      bytes += e.file_size(ec);
+    uint64_t count = 0, bytes = 0;
+    for (const base::FileRecord& f : files) {
+      const size_t slash = f.path.rfind('/');
+      if (slash == std::string::npos || f.path.compare(0, slash, folder) != 0 ||
+          slash != folder.size()) {
+        continue;
+      }
+      ++count;
+      bytes += f.length;
     }
-    std::cerr << folder << ": " << files << (files == 1 ? " file, " : " files, ")
+    std::cerr << folder << ": " << count << (count == 1 ? " file, " : " files, ")
               << HumanBytes(bytes) << std::endl;
   }
 }

@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include "cli/commands.h"
-#include "scan/single_type_scan.h"
 
 namespace cli {
 namespace {
@@ -10,7 +9,7 @@ namespace {
 struct SingleScan {
   const char* command;
   const char* help;
-  int commandId;
+  const char* typeName;
   const char* folderName;
 };
 
@@ -20,9 +19,12 @@ void Register(CLI::App& app, Context& context, const SingleScan& scan) {
   AddScanOptions(*cmd, *options);
   cmd->callback([options, &context, scan] {
     Window window(context.preset(), ImageFiles({options->source}));
-    RunScanCommand(window, *options, scan.commandId);
+    ScanObserver observer(window.shell);
+    RunScanCommand(window, *options, observer, [&window, &observer, scan](const app::ScanRange& r) {
+      window.dlg.RunSingleTypeScan(scan.typeName, scan.folderName, r, &observer);
+    });
     if (::isatty(STDERR_FILENO) == 1) {
-      PrintSummary({scan::SingleTypeFolder(window.dlg, scan.folderName)});
+      PrintSummary({window.dlg.SingleTypeFolder(scan.folderName)}, observer.files());
     }
     context.status = StatusOf(window);
   });
@@ -36,13 +38,13 @@ void RegisterSingleTypeScans(CLI::App& app, Context& context) {
             "Recover personal folder files of mail programs (.pst) alone, into the folder OUT "
             "followed by \"pst\" (OUT=/x/Lumisave gives /x/Lumisavepst). No pictures are "
             "looked for and nothing is asked.",
-            app::id::kPstRecovery, "pst"});
+            "pst", "pst"});
   Register(app, context,
            {"office-recovery",
             "Recover database files (.dat) alone, into the folder OUT followed by \"Office\" "
             "(OUT=/x/Lumisave gives /x/LumisaveOffice). No pictures are looked for and nothing "
             "is asked.",
-            app::id::kOffice, "Office"});
+            "office", "Office"});
 }
 
 }  // namespace cli

@@ -163,11 +163,8 @@ bool CloneRun::OpenDrives() {
   platform::DeviceOpener& opener = w_.opener();
   // The source is only read: opened read-only, a card the desktop mounted
   // on insertion can still be cloned, and nothing is ever written to it.
-  source_ = opener.Open(platform::kDevicePrefix + w_.m_sourceDrive, platform::Access::kRead);
-  if (!source_) {
-    w_.AppMessageBox("open source disk error");
-    return false;
-  }
+  source_ = app::OpenSelectedSource(w_, platform::Access::kRead);
+  if (!source_) return false;
   // The target is opened exclusively where the system allows it (a mounted
   // block device is refused); the source itself is never a target.
   if (!TargetIsSource()) {

@@ -26,12 +26,8 @@ void Clear123() { ClearBadSectorLog(); }
 void CopyLayout(app::WindowModel& w) {
   // Only read: the drive is opened read-only, so a mounted or
   // write-protected source can be looked at too.
-  platform::DeviceHandle source =
-      w.opener().Open(platform::kDevicePrefix + w.m_sourceDrive, platform::Access::kRead);
-  if (!source) {
-    w.AppMessageBox("open source disk error");
-    return;
-  }
+  platform::DeviceHandle source = app::OpenSelectedSource(w, platform::Access::kRead);
+  if (!source) return;
   uint8_t sector[platform::kSectorSize];
   uint32_t got = 0;
   source->Seek(0);

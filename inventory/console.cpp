@@ -17,16 +17,6 @@ using platform::HRESULT;
 
 constexpr const char* kOfficeNamespace = "SAMPLE_Office";
 
-// The wait cursor for the length of a command.
-class WaitCursor {
- public:
-  explicit WaitCursor(app::WindowModel& w) : w_(w) { w_.shell().Busy(true); }
-  ~WaitCursor() { w_.shell().Busy(false); }
-
- private:
-  app::WindowModel& w_;
-};
-
 void AddLine(app::WindowModel& w, const std::string& line) {
   w.outputList().rows.push_back({line});
 }
@@ -76,7 +66,7 @@ std::atomic<bool> g_mirrorRunning{false};
 }  // namespace
 
 void MakeOffice(app::WindowModel& w) {
-  WaitCursor busy(w);
+  app::BusyScope busy(w.shell());
   if (w.m_officeServices) return;
   // Without a connection nothing can be opened: told as a failed open.
   HRESULT status = w.m_services ? w.m_services->OpenNamespace(kOfficeNamespace, &w.m_officeServices)
@@ -94,7 +84,7 @@ void MakeOffice(app::WindowModel& w) {
 }
 
 void DiskInfo(app::WindowModel& w) {
-  WaitCursor busy(w);
+  app::BusyScope busy(w.shell());
   w.Enable(app::id::kDiskInfo, false);
   app::Control& lines = w.outputList();
   // No connection, no selected line, or a line that names no object: there

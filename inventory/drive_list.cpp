@@ -51,18 +51,6 @@ bool BeginsWithNoCase(const std::string& text, const std::string& prefix) {
   return text.size() == prefix.size() || text[prefix.size()] != '/';
 }
 
-// The wait cursor for as long as the object lives.
-class WaitCursor {
- public:
-  explicit WaitCursor(platform::Shell& shell) : shell_(shell) { shell_.Busy(true); }
-  ~WaitCursor() { shell_.Busy(false); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-
- private:
-  platform::Shell& shell_;
-};
-
 void SetCell(app::Control& list, size_t row, size_t column, const std::string& text) {
   if (row >= list.rows.size()) return;
   auto& cells = list.rows[row];
@@ -178,7 +166,7 @@ bool ListDiskDrives(app::WindowModel& w) {
 }
 
 bool ConnectAndListDisks(app::WindowModel& w) {
-  WaitCursor wait(w.shell());
+  app::BusyScope wait(w.shell());
   if (!ConnectNamespace(w)) return false;
   return ListDiskDrives(w);
 }
@@ -272,7 +260,7 @@ bool QueryDriveGeometry(app::WindowModel& w, const std::string& path,
 }
 
 void OnDiskInfo1(app::WindowModel& w) {
-  WaitCursor wait(w.shell());
+  app::BusyScope wait(w.shell());
   FillDriveList(w);
 }
 

@@ -51,12 +51,8 @@ void CheckFatStart(app::WindowModel& w, const uint8_t* sector) {
 void SearchForSuspects(app::WindowModel& w) {
   uint64_t remaining = base::ParseDecimal(w.Text(app::id::kProgress));
   // The survey only reads, so the drive is opened read-only.
-  platform::DeviceHandle device =
-      w.opener().Open(platform::kDevicePrefix + w.m_sourceDrive, platform::Access::kRead);
-  if (!device) {
-    w.AppMessageBox("open source disk error");
-    return;
-  }
+  platform::DeviceHandle device = app::OpenSelectedSource(w, platform::Access::kRead);
+  if (!device) return;
   // A count below one chunk (an empty field) wraps around and leaves the
   // drive's end to stop the survey; the drive's capacity stops it too, for a
   // drive that answers reads past its end with errors.

@@ -14,7 +14,7 @@
 #include "carvers/carver.h"
 #include "platform/device.h"
 #include "tests/support/fault_device.h"
-#include "scan/folders.h"
+#include "tests/support/carve.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/run.h"
 #include "tests/support/scripted_shell.h"
@@ -48,46 +48,46 @@ inline std::string Raw(std::initializer_list<int> bytes) {
   return s;
 }
 
-// A small file of each dispatch row's type (by the row's name), 4 sectors
+// A small file of each carved type (by its command-line name), 4 sectors
 // long, that its carver takes: the signature and, where the type has one,
 // a size field of 2048 bytes or an end marker at its end.
 inline Bytes SampleFile(const std::string& type) {
   Bytes b = Filler(2048);
   auto head = [&b](const std::string& h, size_t at = 0) { Put(b, at, h); };
-  if (type == "JPEG" || type == "JPEG0") {
-    head(Raw({0xFF, 0xD8, 0xFF, type == "JPEG" ? 0xE1 : 0xE0}));
+  if (type == "jpeg" || type == "jpeg0") {
+    head(Raw({0xFF, 0xD8, 0xFF, type == "jpeg" ? 0xE1 : 0xE0}));
     head(Raw({0xFF, 0xD9}), 2046);
-  } else if (type == "DOC" || type == "Excel") {
+  } else if (type == "doc" || type == "excel") {
     head(Raw({0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1}));
-    PutLe32(b, 48, type == "DOC" ? 0 : 2);  // 5 and 4 sectors
-    head(type == "DOC" ? Raw({0x0E, 0x00, 'b', 'j', 'b', 'j'})
+    PutLe32(b, 48, type == "doc" ? 0 : 2);  // 5 and 4 sectors
+    head(type == "doc" ? Raw({0x0E, 0x00, 'b', 'j', 'b', 'j'})
                        : Raw({0xE2, 0x00, 0x00, 0x00, 0x5C, 0x00, 0x70}),
          544);
-  } else if (type == "QBB") {
+  } else if (type == "qbb") {
     head(Raw({0x45, 0x86, 0, 0}));
-  } else if (type == "PST") {
+  } else if (type == "pst") {
     head("!BDN");
     PutLe32(b, 168, 2048);
-  } else if (type == "BMP") {
+  } else if (type == "bmp") {
     head("BM");
     PutLe32(b, 2, 2048);
-  } else if (type == "AVI") {
+  } else if (type == "avi") {
     head(std::string("RIFF\0\0\0\0AVI ", 12));
     PutLe32(b, 4, 2040);
-  } else if (type == "DBX") {
+  } else if (type == "dbx") {
     head(Raw({0xCF, 0xAD, 0x12, 0xFE}));
     PutLe32(b, 36, 2048);
-  } else if (type == "OFFICE" || type == "ACCESS(MDB)") {
+  } else if (type == "office" || type == "access") {
     head(Raw({0, 1, 0, 0}) + "Standard Jet DB");
-  } else if (type == "CoreDraw") {
+  } else if (type == "coredraw") {
     head(std::string("RIFF\0\0\0\0CDRA", 12));
-  } else if (type == "PDF") {
+  } else if (type == "pdf") {
     head("%PDF-1.4");
     head("%%EOF\n", 2042);
-  } else if (type == "MCD") {
+  } else if (type == "mcd") {
     head("VectorWorks", 14);
     head(Raw({'M', 'p', 0xCC, 0, 1, 0, 0, 0, 'T'}), 2039);
-  } else if (type == "Progress") {
+  } else if (type == "progress") {
     head(Raw({0x1A, 0, 0}));
     b[40] = '%';
     b[43] = 0xFF;
@@ -132,7 +132,7 @@ inline CarveRun RunCarver(carvers::CarveFn carve, const Bytes& image, uint64_t s
   const size_t at = (sector - chunkStart) * 512;
   device.Seek(3 * 512);
   CarveRun run;
-  run.result = carve(sector, device, {chunk.data() + at, chunk.size() - at}, folder, shell);
+  run.result = testing_support::Carve(carve, sector, device, {chunk.data() + at, chunk.size() - at}, folder, shell);
   run.requestedSectors = device.requested / 512;
   run.positionKept = device.Position() == 3 * 512;
   return run;

@@ -175,7 +175,7 @@ TEST(MediaCarvers, PdfAndMcdAtAPassThatReadsNothing) {
     testing_support::WriteFile(dir / "image", ImageWith(c.file, 4, 8));
     auto device = platform::FaultyDevice::Open(dir / "image", c.bad);
     ASSERT_TRUE(device);
-    EXPECT_EQ(c.carve(4, *device, {c.file.data(), 512}, dir.path(), shell), 1);
+    EXPECT_EQ(testing_support::Carve(c.carve, 4, *device, {c.file.data(), 512}, dir.path(), shell), 1);
     EXPECT_EQ(ReadFile(dir / c.out), c.expected);
   }
 }

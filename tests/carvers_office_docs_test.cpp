@@ -74,7 +74,7 @@ TEST(OfficeDocCarvers, SecondTestReadsTheNextSectorWhenTheChunkEndsBeforeIt) {
   auto device = platform::FaultyDevice::Open(dir / "image", {512});
   ASSERT_TRUE(device);
   device->Seek(7 * 512);
-  EXPECT_EQ(CarveDoc(511, *device, {image.data() + 511 * 512, 512}, dir.path(), shell), 0);
+  EXPECT_EQ(testing_support::Carve(CarveDoc, 511, *device, {image.data() + 511 * 512, 512}, dir.path(), shell), 0);
   EXPECT_EQ(device->Position(), 7u * 512);
 }
 

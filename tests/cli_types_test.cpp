@@ -32,11 +32,11 @@ Output Lumisave(const std::string& args) {
 // An image with one file of several types.
 std::string SampleImage(const TempDir& dir) {
   testing_support::ImageBuilder image(1200);
-  image.PutSector(8, SampleFile("JPEG"));
-  image.PutSector(16, SampleFile("BMP"));
-  image.PutSector(24, SampleFile("PDF"));
-  image.PutSector(32, SampleFile("PST"));
-  image.PutSector(40, SampleFile("OFFICE"));
+  image.PutSector(8, SampleFile("jpeg"));
+  image.PutSector(16, SampleFile("bmp"));
+  image.PutSector(24, SampleFile("pdf"));
+  image.PutSector(32, SampleFile("pst"));
+  image.PutSector(40, SampleFile("office"));
   image.WriteTo(dir / "card.img");
   return dir / "card.img";
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/device.h"
+#include "tests/support/carve.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/scripted_shell.h"
 
@@ -27,7 +28,7 @@ class JpegCarverTest : public ::testing::Test {
     for (size_t i = 0; i < 512 && sector * 512 + i < all.size(); ++i) {
       sectorBytes[i] = all[sector * 512 + i];
     }
-    int r = carve(sector, *device, {sectorBytes.data(), 512}, dir.path(), shell);
+    int r = testing_support::Carve(carve, sector, *device, {sectorBytes.data(), 512}, dir.path(), shell);
     if (result) *result = r;
     EXPECT_EQ(device->Position(), position) << "the device must be left where it was";
     return ReadFile(carvers::OutputPath(dir.path(), sector, "jpg"));
@@ -98,7 +99,7 @@ TEST_F(JpegCarverTest, AFirstReadOfNothingWritesAZeroNotLeftoverMemory) {
   Bytes sig = FakeJpeg(0xE0, 512, {});
   image.WriteTo(dir / "card.img");
   platform::DeviceHandle device = platform::OpenPath(dir / "card.img", platform::Access::kRead);
-  result = carvers::CarveJpeg0(500, *device, {sig.data(), 512}, dir.path(), shell);
+  result = testing_support::Carve(carvers::CarveJpeg0, 500, *device, {sig.data(), 512}, dir.path(), shell);
   EXPECT_EQ(result, 1);
   EXPECT_EQ(ReadFile(dir / "500.jpg"), Bytes{0x00});
 }
@@ -125,7 +126,7 @@ TEST_F(JpegCarverTest, AFileThatCannotBeCreatedIsReportedWithItsPath) {
   platform::DeviceHandle device = platform::OpenPath(dir / "card.img", platform::Access::kRead);
   device->Seek(1024);
   const std::string folder = dir / "missing";
-  EXPECT_EQ(carvers::CarveJpeg0(7, *device, {photo.data(), 512}, folder, shell), 0);
+  EXPECT_EQ(testing_support::Carve(carvers::CarveJpeg0, 7, *device, {photo.data(), 512}, folder, shell), 0);
   EXPECT_EQ(device->Position(), 1024u);
   ASSERT_EQ(shell.boxes.size(), 1u);
   EXPECT_EQ(shell.boxes[0].caption, "Create File failed !");

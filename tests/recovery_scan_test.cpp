@@ -4,7 +4,6 @@
 
 #include <filesystem>
 
-#include "scan/folders.h"
 #include "tests/support/test_window.h"
 
 namespace {

@@ -1,10 +1,10 @@
-// The type check boxes, the dispatch table of the recovery scan with every
-// type, and the single-type scans.
+// The type check boxes, the table of file types of the recovery scan, and
+// the single-type scans.
 #include <filesystem>
 
-#include "scan/dispatch.h"
 #include "base/numbers.h"
-#include "scan/type_boxes.h"
+#include "scan/file_types.h"
+#include "scan/scan_engine.h"
 #include "tests/carver_cases.h"
 
 namespace {
@@ -18,29 +18,35 @@ using testing_support::TempDir;
 
 bool IsDir(const std::string& path) { return std::filesystem::is_directory(path); }
 
+// The folder text the window keeps for a type (by its command-line name).
+std::string FolderOf(const TestWindow& w, const char* type) {
+  const size_t slot = scan::FolderSlot(static_cast<size_t>(scan::FindType(type)));
+  return slot < w.dlg.m_types.folders.size() ? w.dlg.m_types.folders[slot] : std::string();
+}
+
 TEST(TypeBoxes, EachBoxMakesItsFolderByPlainConcatenation) {
   struct Case {
     int box;
     int app::WindowModel::*flag;
-    std::string* folder;
+    const char* type;
     const char* name;
   } cases[] = {
-      {id::kCheckJpeg, &app::WindowModel::m_recoverJpeg, &scan::g_jpegFolder, "JPEG"},
-      {id::kCheckQbb, &app::WindowModel::m_recoverQbb, &scan::g_qbbFolder, "QBB"},
-      {id::kCheckPst, &app::WindowModel::m_recoverPst, &scan::g_pstFolder, "PST"},
-      {id::kCheckDbx, &app::WindowModel::m_recoverDbx, &scan::g_dbxFolder, "DBX"},
-      {id::kCheckOffice, &app::WindowModel::m_recoverOffice, &scan::g_officeFolder, "Office"},
-      {id::kCheckBmp, &app::WindowModel::m_recoverBmp, &scan::g_bmpFolder, "bmp"},
-      {id::kCheckJpeg0, &app::WindowModel::m_recoverJpeg0, &scan::g_jpeg0Folder, "JPEG0"},
-      {id::kCheckAccess, &app::WindowModel::m_recoverAccess, &scan::g_accessFolder, "Access"},
-      {id::kCheckMp3, &app::WindowModel::m_recoverMp3, &scan::g_mp3Folder, "MP3"},
-      {id::kCheckCorelDraw, &app::WindowModel::m_recoverCorelDraw, &scan::g_corelDrawFolder, "CDR"},
-      {id::kCheckAvi, &app::WindowModel::m_recoverAvi, &scan::g_aviFolder, "AVI"},
-      {id::kCheckDoc, &app::WindowModel::m_recoverDoc, &scan::g_docFolder, "DOC"},
-      {id::kCheckExcel, &app::WindowModel::m_recoverExcel, &scan::g_excelFolder, "Excel"},
-      {id::kCheckPdf, &app::WindowModel::m_recoverPdf, &scan::g_pdfFolder, "PDF"},
-      {id::kCheckMcd, &app::WindowModel::m_recoverMcd, &scan::g_mcdFolder, "MCD"},
-      {id::kCheckProgress, &app::WindowModel::m_recoverProgress, &scan::g_jpegFolder, "new"},
+      {id::kCheckJpeg, &app::WindowModel::m_recoverJpeg, "jpeg", "JPEG"},
+      {id::kCheckQbb, &app::WindowModel::m_recoverQbb, "qbb", "QBB"},
+      {id::kCheckPst, &app::WindowModel::m_recoverPst, "pst", "PST"},
+      {id::kCheckDbx, &app::WindowModel::m_recoverDbx, "dbx", "DBX"},
+      {id::kCheckOffice, &app::WindowModel::m_recoverOffice, "office", "Office"},
+      {id::kCheckBmp, &app::WindowModel::m_recoverBmp, "bmp", "bmp"},
+      {id::kCheckJpeg0, &app::WindowModel::m_recoverJpeg0, "jpeg0", "JPEG0"},
+      {id::kCheckAccess, &app::WindowModel::m_recoverAccess, "access", "Access"},
+      {id::kCheckMp3, &app::WindowModel::m_recoverMp3, "mp3", "MP3"},
+      {id::kCheckCorelDraw, &app::WindowModel::m_recoverCorelDraw, "coredraw", "CDR"},
+      {id::kCheckAvi, &app::WindowModel::m_recoverAvi, "avi", "AVI"},
+      {id::kCheckDoc, &app::WindowModel::m_recoverDoc, "doc", "DOC"},
+      {id::kCheckExcel, &app::WindowModel::m_recoverExcel, "excel", "Excel"},
+      {id::kCheckPdf, &app::WindowModel::m_recoverPdf, "pdf", "PDF"},
+      {id::kCheckMcd, &app::WindowModel::m_recoverMcd, "mcd", "MCD"},
+      {id::kCheckProgress, &app::WindowModel::m_recoverProgress, "progress", "new"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -50,8 +56,8 @@ TEST(TypeBoxes, EachBoxMakesItsFolderByPlainConcatenation) {
     w.dlg.SetText(id::kOutputFolder, root);
     EXPECT_TRUE(w.dlg.Press(c.box));
     EXPECT_EQ(w.dlg.*c.flag, 1);
-    EXPECT_EQ(*c.folder, root + c.name);
-    EXPECT_EQ(scan::g_outputRoot, root);
+    EXPECT_EQ(FolderOf(w, c.type), root + c.name);
+    EXPECT_EQ(w.dlg.m_types.root, root);
     EXPECT_TRUE(IsDir(root + c.name));
     EXPECT_FALSE(IsDir(root));  // beside the root, not in it
     EXPECT_TRUE(w.shell.boxes.empty());
@@ -60,7 +66,7 @@ TEST(TypeBoxes, EachBoxMakesItsFolderByPlainConcatenation) {
     std::filesystem::remove(root + c.name);
     w.dlg.Press(c.box);
     EXPECT_EQ(w.dlg.*c.flag, 0);
-    EXPECT_EQ(*c.folder, root + c.name);
+    EXPECT_EQ(FolderOf(w, c.type), root + c.name);
     EXPECT_FALSE(IsDir(root + c.name));
   }
 }
@@ -86,7 +92,7 @@ TEST(TypeBoxes, AnEmptyRootShowsTheMessageAndLeavesTheTypeOn) {
   EXPECT_EQ(w.shell.Lines(),
             std::vector<std::string>{"Lumisave: Please input Directory to output files"});
   EXPECT_EQ(w.dlg.m_recoverQbb, 1);
-  EXPECT_EQ(scan::g_qbbFolder, "");
+  EXPECT_EQ(FolderOf(w, "qbb"), "");
 }
 
 TEST(TypeBoxes, AFailedExchangeKeepsTheFlagsAndTheCommandGoesOn) {
@@ -98,7 +104,7 @@ TEST(TypeBoxes, AFailedExchangeKeepsTheFlagsAndTheCommandGoesOn) {
   EXPECT_EQ(w.shell.Lines(),
             std::vector<std::string>{"Lumisave: Please enter a positive integer."});
   EXPECT_EQ(w.dlg.m_recoverQbb, 0);  // the exchange stopped before the flags
-  EXPECT_EQ(scan::g_outputRoot, dir / "L");
+  EXPECT_EQ(w.dlg.m_types.root, dir / "L");
   EXPECT_FALSE(IsDir(dir / "LQBB"));
 }
 
@@ -116,7 +122,7 @@ TEST(TypeBoxes, ATypeTickedWithoutAnOutputFolderNeverWritesIntoTheFileSystemRoot
   w.dlg.SetText(id::kOutputFolder, "");
   w.dlg.Press(id::kCheckBmp);  // the message; the type stays on, its folder text empty
   testing_support::ImageBuilder image(4200);
-  image.PutSector(4093, SampleFile("BMP"));
+  image.PutSector(4093, SampleFile("bmp"));
   Prepare(w, image, dir / "image", dir / "L");
   w.shell.answers.push_back(Answer::kYes);
   w.dlg.Press(id::kStartRe);
@@ -129,36 +135,46 @@ TEST(TypeBoxes, ATypeTickedWithoutAnOutputFolderNeverWritesIntoTheFileSystemRoot
   std::filesystem::remove("/4093.bmp");
 }
 
-TEST(Dispatch, FifteenRowsInScanOrder) {
+// The carved types of the table in the order a sector is offered to them.
+std::vector<scan::TypeToScan> CarvedTypes() {
+  std::vector<scan::TypeToScan> types;
+  for (const scan::TypeEntry& e : scan::FileTypes()) {
+    if (e.type->carve != nullptr) types.push_back({e.type, ""});
+  }
+  return types;
+}
+
+TEST(FileTypes, FifteenCarvedTypesInScanOrder) {
   std::vector<std::string> names;
-  for (size_t i = 0; i < scan::DispatchRowCount(); ++i)
-    names.push_back(scan::DispatchTable()[i].type);
-  EXPECT_EQ(names, (std::vector<std::string>{"JPEG", "DOC", "QBB", "PST", "BMP", "AVI", "DBX",
-                                             "OFFICE", "Excel", "ACCESS(MDB)", "JPEG0", "CoreDraw",
-                                             "PDF", "MCD", "Progress"}));
+  for (const scan::TypeToScan& t : CarvedTypes()) names.push_back(t.type->name);
+  EXPECT_EQ(names, (std::vector<std::string>{"jpeg", "doc", "qbb", "pst", "bmp", "avi", "dbx",
+                                             "office", "excel", "access", "jpeg0", "coredraw",
+                                             "pdf", "mcd", "progress"}));
   // Progress files share the JPEG folder.
-  EXPECT_EQ(scan::DispatchTable()[14].folder, &scan::g_jpegFolder);
+  EXPECT_EQ(scan::FolderSlot(static_cast<size_t>(scan::FindType("progress"))),
+            static_cast<size_t>(scan::FindType("jpeg")));
 }
 
 // The first-byte pre-filter only skips calls that could not match: for
 // every row, a sample sector whose first byte the filter excludes is
 // refused by the carver itself, and the sample's own first byte passes.
-TEST(Dispatch, ThePreFilterNeverHidesAMatch) {
+TEST(FileTypes, ThePreFilterNeverHidesAMatch) {
   TempDir dir;
   testing_support::ScriptedShell shell;
   testing_support::WriteFile(dir / "image", Bytes(4096, 0));
   auto device = platform::OpenPath(dir / "image", platform::Access::kRead);
   ASSERT_TRUE(device);
-  const scan::FirstByteFilter& filter = scan::DispatchFilter();
-  for (size_t row = 0; row < scan::DispatchRowCount(); ++row) {
-    const scan::DispatchRow& r = scan::DispatchTable()[row];
-    SCOPED_TRACE(r.type);
-    Bytes sector = SampleFile(r.type);
+  const std::vector<scan::TypeToScan> types = CarvedTypes();
+  const scan::FirstByteFilter filter = scan::BuildFirstByteFilter(types);
+  for (size_t row = 0; row < types.size(); ++row) {
+    const carvers::FileType& r = *types[row].type;
+    SCOPED_TRACE(r.name);
+    Bytes sector = SampleFile(r.name);
     EXPECT_TRUE(filter[sector[0]] & (1u << row));
     for (int b = 0; b < 256; ++b) {
       if (filter[b] & (1u << row)) continue;
       sector[0] = static_cast<uint8_t>(b);
-      EXPECT_EQ(r.carve(1, *device, {sector.data(), sector.size()}, dir / "out", shell), 0) << b;
+      EXPECT_EQ(testing_support::Carve(r.carve, 1, *device, {sector.data(), sector.size()}, dir / "out", shell), 0) << b;
     }
   }
   EXPECT_TRUE(shell.boxes.empty());
@@ -169,16 +185,17 @@ TEST(RecoveryScan, EveryTypeTickedFindsEveryFileAndASectorCanGiveTwo) {
   TestWindow w;
   const std::string root = dir / "L";
   w.dlg.SetText(id::kOutputFolder, root);
-  for (size_t i = 0; i < scan::TypeBoxCount(); ++i) w.dlg.Press(scan::TypeBoxes()[i].boxId);
+  for (size_t index : scan::TypesInBoxOrder()) w.dlg.Press(scan::FileTypes()[index].boxId);
   EXPECT_TRUE(w.shell.boxes.empty());
 
   // Each row's sample at its own sector, 8 sectors apart; a document on the
   // last sector of the first chunk.
   testing_support::ImageBuilder image(1100);
-  for (size_t row = 0; row < scan::DispatchRowCount(); ++row) {
-    image.PutSector(16 + 8 * row, SampleFile(scan::DispatchTable()[row].type));
+  const std::vector<scan::TypeToScan> types = CarvedTypes();
+  for (size_t row = 0; row < types.size(); ++row) {
+    image.PutSector(16 + 8 * row, SampleFile(types[row].type->name));
   }
-  image.PutSector(511, SampleFile("DOC"));
+  image.PutSector(511, SampleFile("doc"));
   image.Put(64 * 512 + 9665, {'I', 'n', 'b', 'o', 'x', 0});  // the mail folder's stored name
   Prepare(w, image, dir / "image", root);
   w.shell.answers.push_back(Answer::kYes);
@@ -235,8 +252,8 @@ struct SingleScan {
   const char* extension;
 };
 const SingleScan kSingleScans[] = {
-    {"PstRecovery", id::kPstRecovery, "pst", "PST", "pst"},
-    {"Office", id::kOffice, "Office", "OFFICE", "dat"},
+    {"PstRecovery", id::kPstRecovery, "pst", "pst", "pst"},
+    {"Office", id::kOffice, "Office", "office", "dat"},
 };
 
 TEST(SingleTypeScans, OneCarverIntoRootPlusNameWithoutAQuestion) {
@@ -248,8 +265,8 @@ TEST(SingleTypeScans, OneCarverIntoRootPlusNameWithoutAQuestion) {
     w.dlg.SetText(id::kOutputFolder, dir / "L");
     w.dlg.Press(id::kCheckBmp);
     testing_support::ImageBuilder image(1000);
-    image.PutSector(10, SampleFile("JPEG"));
-    image.PutSector(20, SampleFile("BMP"));
+    image.PutSector(10, SampleFile("jpeg"));
+    image.PutSector(20, SampleFile("bmp"));
     image.PutSector(900, SampleFile(s.sample));
     Prepare(w, image, dir / "image", dir / "L");
     w.dlg.Press(s.command);

@@ -237,4 +237,10 @@ platform::Answer WindowModel::AppMessageBox(const std::string& text, platform::B
   return shell_.MessageBox(text, kAppName, buttons, kind);
 }
 
+platform::DeviceHandle OpenSelectedSource(WindowModel& w, platform::Access access) {
+  platform::DeviceHandle device = w.opener().Open(platform::kDevicePrefix + w.m_sourceDrive, access);
+  if (!device) w.AppMessageBox("open source disk error");
+  return device;
+}
+
 }  // namespace app

@@ -157,6 +157,23 @@ class WindowModel {
   std::map<int, size_t> index_;
 };
 
+// The wait cursor for the life of a scope.
+class BusyScope {
+ public:
+  explicit BusyScope(platform::Shell& shell) : shell_(shell) { shell_.Busy(true); }
+  ~BusyScope() { shell_.Busy(false); }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  platform::Shell& shell_;
+};
+
+// Opens the drive picked as the source (m_sourceDrive) with `access`; when
+// that fails, shows "open source disk error" in the application's box.
+// Returns: the open drive, or null.
+platform::DeviceHandle OpenSelectedSource(WindowModel& w, platform::Access access);
+
 // The type check boxes with their flags, in the order of the data exchange.
 struct CheckBinding {
   int id;

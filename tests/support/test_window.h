@@ -3,7 +3,6 @@
 #pragma once
 
 #include "app/main_dlg.h"
-#include "scan/folders.h"
 #include "base/numbers.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/scripted_shell.h"
@@ -33,7 +32,6 @@ struct TestWindow {
   // As the window starts: an empty folder table, and field 1033 showing 8 so
   // that the data exchange of the type boxes succeeds.
   TestWindow() {
-    scan::ResetFolderTable();
     dlg.m_sectorsPerCluster = 8;
     dlg.UpdateData(false);
   }
