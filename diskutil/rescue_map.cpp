@@ -158,8 +158,7 @@ void RescueMap::SplitAt(uint64_t pos) {
 void RescueMap::MergeAround(uint64_t pos) {
   auto it = areas_.find(pos);
   if (it == areas_.end()) return;
-  if (auto next = std::next(it);
-      next != areas_.end() && next->second.status == it->second.status) {
+  if (auto next = std::next(it); next != areas_.end() && next->second.status == it->second.status) {
     it->second.end = next->second.end;
     areas_.erase(next);
     counts_[IndexOf(it->second.status)] -= 1;
@@ -255,8 +254,8 @@ std::string RescueMap::Serialize(const MapHeader& header) const {
   out += line;
   out += "#      pos        size  status\n";
   for (const auto& [pos, area] : areas_) {
-    std::snprintf(line, sizeof line, "0x%08" PRIX64 "  0x%08" PRIX64 "  %c\n", pos,
-                  area.end - pos, static_cast<char>(area.status));
+    std::snprintf(line, sizeof line, "0x%08" PRIX64 "  0x%08" PRIX64 "  %c\n", pos, area.end - pos,
+                  static_cast<char>(area.status));
     out += line;
   }
   return out;
@@ -295,7 +294,8 @@ MapParseResult ParseRescueMap(std::string_view text, uint64_t sourceSize) {
     ++number;
     const size_t newline = text.find('\n', start);
     const bool cut = newline == std::string_view::npos;
-    const std::string_view line = text.substr(start, cut ? std::string_view::npos : newline - start);
+    const std::string_view line =
+        text.substr(start, cut ? std::string_view::npos : newline - start);
     start = cut ? text.size() : newline + 1;
     if (cut) return refuse(number, "the last line is cut short (no newline at its end)", line);
 
@@ -360,10 +360,10 @@ MapParseResult ParseRescueMap(std::string_view text, uint64_t sourceSize) {
                   none ? statusText : lastAreaText);
   }
   if (position > sourceSize) {
-    return refuse(statusLine,
-                  "the current position lies past the end (" + std::to_string(sourceSize) +
-                      " bytes)",
-                  statusText);
+    return refuse(
+        statusLine,
+        "the current position lies past the end (" + std::to_string(sourceSize) + " bytes)",
+        statusText);
   }
 
   RescueMap map(sourceSize);
