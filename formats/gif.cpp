@@ -38,25 +38,29 @@ Walk WalkGif(ByteView& view, uint64_t bound) {
     if (pos >= bound) { end = bound; break; }
     const int kind = cur.Byte(pos);
     uint64_t next = 0;
-    if (kind == 0x3B) {
+    if (kind < 0) {
+      next = 0;  // the data ends before the trailer
+    } else if (kind == 0x3B) {
       end = pos + 1;
       break;
     } else if (kind == 0x2C) {
       uint8_t d[10];
-      if (!cur.Get(pos, d, 10)) break;
-      if (Le16(d + 5) == 0 || Le16(d + 7) == 0) break;  // an image of no size
-      const uint64_t code = pos + 10 + ColorTableSize(d[9]);
-      const int minCode = cur.Byte(code);
-      if (minCode < 1 || minCode > 12) break;
-      next = SkipSubBlocks(cur, code + 1, bound);
+      if (!cur.Get(pos, d, 10)) {
+        next = 0;  // cut inside the descriptor
+      } else {
+        if (Le16(d + 5) == 0 || Le16(d + 7) == 0) break;  // an image of no size
+        const uint64_t code = pos + 10 + ColorTableSize(d[9]);
+        const int minCode = cur.Byte(code);
+        if (minCode >= 0 && (minCode < 1 || minCode > 12)) break;
+        next = minCode < 0 ? 0 : SkipSubBlocks(cur, code + 1, bound);
+      }
     } else if (kind == 0x21) {
-      if (cur.Byte(pos + 1) < 0) break;
-      next = SkipSubBlocks(cur, pos + 2, bound);
+      next = cur.Byte(pos + 1) < 0 ? 0 : SkipSubBlocks(cur, pos + 2, bound);
     } else {
       break;  // no block: the file ends with the last whole one
     }
     if (next == 0) {
-      // A chain that runs off the data: the file ends where the data does (cut back below);
+      // Cut by the end of the data: the file ends where the data does (cut back below);
       // without a whole first block it is no GIF.
       end = blocks == 0 ? 0 : bound;
       break;

@@ -109,13 +109,19 @@ Walk WalkIsoBmff(ByteView& view, uint64_t bound) {
   bool content = false;     // a moov, meta or mdat has been seen
   for (uint32_t boxes = 0; boxes < kMaxBoxes && pos < bound; ++boxes) {
     uint8_t h[16];
-    if (!ReadExact(view, pos, h, 8)) break;
+    if (!ReadExact(view, pos, h, 8)) {
+      pos = bound;  // the data ends: so does the file (cut back to the readable data below)
+      break;
+    }
     const uint32_t type = Be32(h + 4);
     if (!KnownTopLevel(type)) break;  // a second ftyp, or no box: the file ends here
     uint64_t size = Be32(h);
     uint64_t header = 8;
     if (size == 1) {
-      if (!ReadExact(view, pos + 8, h + 8, 8)) break;
+      if (!ReadExact(view, pos + 8, h + 8, 8)) {
+        pos = bound;
+        break;
+      }
       size = Be64(h + 8);
       header = 16;
     }

@@ -66,7 +66,7 @@ bool IsTopLevel(uint32_t id) {
 
 bool IsClusterChild(uint32_t id) {
   switch (id) {
-    case 0xE7: case 0xA7: case 0xAB: case 0xA3: case 0xA0: case 0xAF: case kVoid: case kCrc:
+    case 0xE7: case 0xA7: case 0xAB: case 0xA3: case 0xA0: case kVoid: case kCrc:
       return true;
     default:
       return false;
@@ -117,7 +117,11 @@ class SegmentWalker {
     bool inCluster = false;  // inside a cluster of unknown size
     for (uint32_t n = 0; n < kMaxElements && pos < bound_; ++n) {
       Element e;
-      if (!ReadElement(cur_, pos, &e)) return pos;
+      if (!ReadElement(cur_, pos, &e)) {
+        uint8_t probe[12];
+        // A header cut by the end of the data: the file ends where the data does.
+        return cur_.Get(pos, probe, sizeof probe) ? pos : bound_;
+      }
       if (!(IsTopLevel(e.id) || (inCluster && IsClusterChild(e.id)))) return pos;
       if (e.id == kCluster && e.size == kUnknown) {
         inCluster = true;
@@ -127,9 +131,7 @@ class SegmentWalker {
       if (e.size == kUnknown) return pos;
       uint64_t next;
       if (!Add(e.dataStart, e.size, &next) || next > bound_) return bound_;
-      // An element only counts when the next one is recognised too (or the data ends): random
-      // bytes after a file rarely open two elements in a row.
-      if (!Follows(next, inCluster || e.id == kCluster)) return pos;
+      if (!Plausible(e, next, inCluster || e.id == kCluster)) return pos;
       if (e.id == kInfo && !time->known) *time = InfoTime(cur_, e.dataStart, next);
       if (IsTopLevel(e.id) && e.id != kVoid && e.id != kCrc) inCluster = false;
       pos = next;
@@ -142,6 +144,30 @@ class SegmentWalker {
     if (cur_.Byte(pos) < 0 || pos >= bound_) return true;
     Element e;
     return ReadElement(cur_, pos, &e) && (IsTopLevel(e.id) || (clusterChildren && IsClusterChild(e.id)));
+  }
+
+  // Whether an element looks like the real thing: four-byte IDs are rare in random bytes, the
+  // one-byte ones must hold a sane body or, for padding, be followed by another element.
+  bool Plausible(const Element& e, uint64_t next, bool clusterChildren) {
+    switch (e.id) {
+      case kCrc:
+        return e.size == 4;
+      case kVoid:
+        return Follows(next, clusterChildren);
+      case 0xE7: case 0xA7: case 0xAB:  // timestamp, position, previous size
+        return e.size >= 1 && e.size <= 8;
+      case 0xA3: {  // a simple block: track number 1 to 31, a timestamp and flags
+        const int track = cur_.Byte(e.dataStart);
+        return e.size >= 4 && track >= 0x81 && track <= 0x9F;
+      }
+      case 0xA0: {  // a block group opens with one of its children
+        const int first = cur_.Byte(e.dataStart);
+        return e.size >= 2 && (first == 0xA1 || first == 0x9B || first == 0xFB || first == 0xA4 ||
+                               first == 0x75 || first == 0xA2);
+      }
+      default:
+        return true;
+    }
   }
 
   Cursor& cur_;

@@ -42,7 +42,10 @@ Walk WalkPng(ByteView& view, uint64_t bound) {
   for (;;) {
     if (pos >= bound) { end = bound; break; }
     uint8_t chunk[8];
-    if (!ReadExact(view, pos, chunk, 8)) break;
+    if (!ReadExact(view, pos, chunk, 8)) {
+      end = bound;  // the data ends: so does the file (cut back to the readable data below)
+      break;
+    }
     const uint32_t length = Be32(chunk);
     if (length > 0x7FFFFFFFu || !IsLetter(chunk[4]) || !IsLetter(chunk[5]) || !IsLetter(chunk[6]) ||
         !IsLetter(chunk[7]))
