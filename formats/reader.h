@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "formats/walk.h"
@@ -35,7 +36,9 @@ inline uint32_t Le32(const uint8_t* p) {
 // Reads bytes sequentially through a window, so byte-by-byte walks cost no call per byte.
 class Cursor {
  public:
-  explicit Cursor(ByteView& view, size_t window = 64 * 1024) : view_(view), buf_(window) {}
+  // The window is left uninitialised: only bytes a read delivered are ever looked at.
+  explicit Cursor(ByteView& view, size_t window = 64 * 1024)
+      : view_(view), buf_(std::make_unique_for_overwrite<uint8_t[]>(window)), size_(window) {}
   // The byte at `offset`, or -1 when it cannot be read.
   int Byte(uint64_t offset) {
     if (offset < base_ || offset - base_ >= have_) {
@@ -45,11 +48,11 @@ class Cursor {
   }
   // Copies n bytes at `offset` (n no larger than the window); false when any is unreadable.
   bool Get(uint64_t offset, void* out, size_t n) {
-    if (n > buf_.size()) return false;
+    if (n > size_) return false;
     if (offset < base_ || offset - base_ > have_ || have_ - (offset - base_) < n) {
       if (!Fill(offset) || have_ < n) return false;
     }
-    std::memcpy(out, buf_.data() + (offset - base_), n);
+    std::memcpy(out, buf_.get() + (offset - base_), n);
     return true;
   }
   // The readable bytes from `offset` on inside the window (refilled at `offset`); nullptr when none.
@@ -58,17 +61,18 @@ class Cursor {
       if (!Fill(offset)) return nullptr;
     }
     *count = have_ - size_t(offset - base_);
-    return buf_.data() + (offset - base_);
+    return buf_.get() + (offset - base_);
   }
 
  private:
   bool Fill(uint64_t offset) {
     base_ = offset;
-    have_ = view_.Read(offset, buf_.data(), buf_.size());
+    have_ = view_.Read(offset, buf_.get(), size_);
     return have_ > 0;
   }
   ByteView& view_;
-  std::vector<uint8_t> buf_;
+  std::unique_ptr<uint8_t[]> buf_;
+  size_t size_;
   uint64_t base_ = 0;
   size_t have_ = 0;
 };

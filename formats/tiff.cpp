@@ -104,7 +104,8 @@ class TiffWalker {
   std::vector<uint64_t> Values(const PendingIfd& p, const Entry& e) {
     std::vector<uint64_t> out;
     const uint32_t size = TypeSize(e.type);
-    if ((e.type != 1 && e.type != 3 && e.type != 4 && e.type != 13) || e.count > kMaxArray) return out;
+    if ((e.type != 1 && e.type != 3 && e.type != 4 && e.type != 13) || e.count == 0 || e.count > kMaxArray)
+      return out;
     std::vector<uint8_t> bytes(size_t(e.count) * size);
     if (bytes.size() <= 4) {
       std::memcpy(bytes.data(), e.raw, bytes.size());
