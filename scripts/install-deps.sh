@@ -14,6 +14,11 @@ packages=(
   dosfstools mtools fdisk imagemagick libimage-exiftool-perl libjpeg-turbo-progs
   # real files for the carver tests: sound (sox), video (mjpegtools), PDF (ghostscript)
   sox mjpegtools ghostscript
+  # real photos and videos for the structure walker tests: HEIC and AVIF through ImageMagick's
+  # libheif coder, MP4/MOV/3GP/M4A/MPEG-TS/M2TS/Matroska/WebM through ffmpeg
+  libheif1 ffmpeg
+  # the walkers' fuzzers (fuzz/run.sh): clang with its libFuzzer and sanitizer runtimes
+  clang libclang-rt-14-dev
   # loop devices for the tests that use real block devices, a file system to
   # mount on one, and a FUSE file system with failing sectors beneath one
   util-linux mount e2fsprogs fuse3 libfuse3-dev
