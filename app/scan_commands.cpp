@@ -144,13 +144,15 @@ void CMainDlg::StartRecovery(const ScanRange& range, base::Reporter* observer) {
     return;
   }
   platform::CreateFolder(root);
-  // The folders inside the output folder are made afresh by every scan; the
+  // The folders inside the output folder (the pictures', and those of the
+  // photo and video types asked for) are made afresh by every scan; the
   // other types keep the folder their box made.
   const auto types = scan::FileTypes();
   m_types.folders.resize(types.size());
   for (size_t i = types.size(); i-- > 0;) {
     const carvers::FileType& t = *types[i].type;
     if (t.folderRule != carvers::FolderRule::kInside || t.folderName == nullptr) continue;
+    if (!TypeEnabled(i)) continue;
     std::string& folder = m_types.folders[scan::FolderSlot(i)];
     folder = root + "/" + t.folderName;
     platform::CreateFolder(folder);

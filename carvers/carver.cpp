@@ -57,6 +57,10 @@ bool FileSink::Rename(const std::string& from, const std::string& to) {
   return platform::RenameNoReplace(from, to);
 }
 
+void FileSink::SetModified(const std::string& path, int64_t seconds) {
+  platform::SetModificationTime(path, seconds);
+}
+
 std::string OutputPath(const std::string& folder, uint64_t sector, const char* extension) {
   return folder + "/" + base::FormatDecimal(sector) + "." + extension;
 }

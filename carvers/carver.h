@@ -63,6 +63,8 @@ class FileSink {
   // Returns: whether the closed file `from` now has the name `to`; never
   // replaces an existing file.
   virtual bool Rename(const std::string& from, const std::string& to);
+  // Gives a closed file its capture time as its modification time.
+  virtual void SetModified(const std::string& path, int64_t seconds);
 };
 
 // What a carver works with during one scan.
@@ -71,6 +73,10 @@ struct CarveContext {
   FileSink& sink;
   base::Reporter& reporter;
   const char* type = "";  // the command-line name of the type being carved
+  // The sector where the last transport stream carved ends: a stream is
+  // found once, at its first packet, not again at each later sector where
+  // its packets line up with a sector start.
+  uint64_t streamEnd = 0;
 };
 
 // The folder is passed by reference: the carvers only read it, and a sector

@@ -12,23 +12,74 @@ struct RecoverOptions : ScanOptions {
   std::vector<std::string> types;
 };
 
-// What --help says about --type: every name with what it recovers.
+// The words of --type that tick a group of types.
+constexpr const char* kPhotos = "photos";
+constexpr const char* kAll = "all";
+
+// Where a type's files go, for the help text.
+std::string FolderHelp(const carvers::FileType& type) {
+  if (type.folderName == nullptr) return "no folder";
+  if (type.sharesFolderOf != nullptr) return "OUT/JPEG";
+  return type.folderRule == carvers::FolderRule::kInside ? std::string("OUT/") + type.folderName
+                                                         : std::string("OUT + ") + type.folderName;
+}
+
+// The table's types in the order of --help: the check boxes' types, then
+// those without a box in scan order.
+std::vector<size_t> HelpOrder() {
+  std::vector<size_t> order(scan::TypesInBoxOrder().begin(), scan::TypesInBoxOrder().end());
+  for (size_t i = 0; i < scan::FileTypes().size(); ++i) {
+    if (scan::FileTypes()[i].boxId == 0) order.push_back(i);
+  }
+  return order;
+}
+
+// What --help says about --type: the groups, then every name with what it
+// finds and where its files go.
 std::string TypeHelp() {
   std::string help =
-      "Also recover a file type (repeatable). Its files go into a folder named OUT followed "
-      "by the type's folder name, beside OUT (OUT=/x/Lumisave gives /x/LumisaveQBB). Types:";
-  for (size_t index : scan::TypesInBoxOrder()) {
+      "Also recover a file type (repeatable). --type photos adds every picture and video "
+      "type; --type all adds every type. The boxes' types go into a folder named OUT followed "
+      "by the type's folder name, beside OUT (OUT=/x/Lumisave gives /x/LumisaveQBB); the "
+      "photo and video types into a folder inside OUT. Types:";
+  help += "\n  photos    every picture and video type (jpeg, jpeg0, png, gif, tiff, raw, heic, "
+          "video, jpegx)";
+  help += "\n  all       every type";
+  for (size_t index : HelpOrder()) {
     const carvers::FileType& type = *scan::FileTypes()[index].type;
     std::string name = type.name;
     name.resize(10, ' ');
-    help += "\n  " + name + type.recovers;
+    help += "\n  " + name + type.recovers + " [" + FolderHelp(type) + "]";
   }
   return help;
 }
 
 std::vector<std::string> TypeNames() {
-  std::vector<std::string> names;
-  for (size_t index : scan::TypesInBoxOrder()) names.push_back(scan::FileTypes()[index].type->name);
+  std::vector<std::string> names = {kPhotos, kAll};
+  for (size_t index : HelpOrder()) names.push_back(scan::FileTypes()[index].type->name);
+  return names;
+}
+
+// Ticks a type as the window would: its box, clicked when not ticked yet,
+// or, for a type without a box, the window's type selection.
+void Tick(app::CMainDlg& dlg, size_t index) {
+  const scan::TypeEntry& entry = scan::FileTypes()[index];
+  if (entry.boxId == 0) {
+    dlg.m_types.ticked.insert(index);
+  } else if (!dlg.IsChecked(entry.boxId)) {
+    dlg.Press(entry.boxId);
+  }
+}
+
+// The types a recover without --type leaves out, for the end summary.
+std::string TypesLeftOut() {
+  std::string names;
+  for (size_t index : HelpOrder()) {
+    const carvers::FileType& type = *scan::FileTypes()[index].type;
+    if (type.always || type.carve == nullptr || !type.photo) continue;
+    names += names.empty() ? "" : ", ";
+    names += type.name;
+  }
   return names;
 }
 
@@ -38,17 +89,23 @@ int Recover(const RecoverOptions& o, const Context& context) {
   dlg.SetText(app::id::kOutputFolder, o.out);
   // Tick each type's box as a click would (a box already ticked stays so).
   for (const std::string& type : o.types) {
-    const int index = scan::FindType(type);
-    if (index < 0) continue;
-    const int box = scan::FileTypes()[static_cast<size_t>(index)].boxId;
-    if (box != 0 && !dlg.IsChecked(box)) dlg.Press(box);
+    for (size_t i = 0; i < scan::FileTypes().size(); ++i) {
+      const carvers::FileType& t = *scan::FileTypes()[i].type;
+      if (type == t.name || type == kAll || (type == kPhotos && t.photo)) Tick(dlg, i);
+    }
   }
   ScanObserver observer(window.shell);
   RunScanCommand(window, o, observer,
                  [&dlg, &observer](const app::ScanRange& range) {
                    dlg.StartRecovery(range, &observer);
                  });
-  if (::isatty(STDERR_FILENO) == 1) PrintSummary(dlg.lastScanFolders(), observer.files());
+  if (::isatty(STDERR_FILENO) == 1) {
+    PrintSummary(dlg.lastScanFolders(), observer.files());
+    if (o.types.empty() && !dlg.lastScanFolders().empty()) {
+      std::cerr << "Not looked for: " << TypesLeftOut()
+                << " (--type photos adds every picture and video type)" << std::endl;
+    }
+  }
   return StatusOf(window);
 }
 

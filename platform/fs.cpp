@@ -145,4 +145,13 @@ std::string OpenFailureReason(const std::string& path, int error) {
   return reason;
 }
 
+int SetModificationTime(const std::string& path, int64_t seconds) {
+  struct timespec times[2];
+  times[0].tv_sec = static_cast<time_t>(seconds);
+  times[0].tv_nsec = 0;
+  times[1] = times[0];
+  if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  return 0;
+}
+
 }  // namespace platform

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +11,10 @@ namespace platform {
 
 // Creates one folder; an existing folder (or any failure) is not reported.
 bool CreateFolder(const std::string& path);
+
+// Sets a file's modification (and access) time to `seconds` since 1970 UTC,
+// without following a symbolic link. Returns: 0, or the errno of the failure.
+int SetModificationTime(const std::string& path, int64_t seconds);
 
 // Renames `from` to `to` only when nothing is at `to` yet.
 bool RenameNoReplace(const std::string& from, const std::string& to);

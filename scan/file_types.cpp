@@ -7,6 +7,7 @@
 #include "carvers/mail.h"
 #include "carvers/media.h"
 #include "carvers/office_docs.h"
+#include "carvers/photo_video.h"
 #include "window/control_ids.h"
 
 namespace scan {
@@ -34,6 +35,13 @@ const TypeEntry kTypes[] = {
     {&kProgressType, id::kCheckProgress},
     {&kWavType, id::kCheckWav},
     {&kMp3Type, id::kCheckMp3},
+    {&kPngType, 0},
+    {&kGifType, 0},
+    {&kTiffType, 0},
+    {&kRawType, 0},
+    {&kHeicType, 0},
+    {&kVideoType, 0},
+    {&kJpegxType, 0},
 };
 static_assert(std::size(kTypes) <= 32, "a scan's first-byte filter holds one bit per type");
 

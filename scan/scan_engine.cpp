@@ -30,7 +30,7 @@ base::RunEnd RunScan(const ScanSettings& settings, base::Reporter& reporter) {
   carvers::SourceReader source(*settings.source);
   carvers::FileSink plainSink;
   carvers::FileSink& sink = settings.sink != nullptr ? *settings.sink : plainSink;
-  carvers::CarveContext context{source, sink, reporter, ""};
+  carvers::CarveContext context{source, sink, reporter, "", 0};
   const FirstByteFilter filter = BuildFirstByteFilter(settings.types);
 
   base::AlignedBuffer chunk = base::MakeAlignedBuffer(base::kChunkBytes);

@@ -33,7 +33,7 @@ inline int Carve(carvers::CarveFn carve, uint64_t sector, platform::Device& devi
   carvers::SourceReader source(device);
   carvers::FileSink sink;
   ShellReporter reporter(shell);
-  carvers::CarveContext context{source, sink, reporter, ""};
+  carvers::CarveContext context{source, sink, reporter, "", 0};
   return carve(sector, bytes, folder, context);
 }
 

@@ -1,0 +1,230 @@
+#include "carvers/photo_video.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+#include "base/numbers.h"
+#include "formats/signatures.h"
+#include "formats/walk.h"
+
+namespace carvers {
+namespace {
+
+constexpr uint64_t kSector = platform::kSectorSize;
+
+// The drive from a file's first sector on, as the walkers read it: a window
+// of one chunk is read at a time (sector-aligned), and a window that cannot
+// be read whole is read sector by sector up to its first unreadable sector,
+// where the view's bytes end.
+class DriveView : public formats::ByteView {
+ public:
+  DriveView(SourceReader& source, uint64_t sector, SectorBytes bytes)
+      : source_(source), origin_(sector * kSector), first_(bytes) {}
+
+  size_t Read(uint64_t offset, void* out, size_t n) override {
+    auto* dest = static_cast<uint8_t*>(out);
+    size_t done = 0;
+    while (done < n) {
+      const uint64_t at = offset + done;
+      if (at < offset) break;  // wrapped
+      size_t got = Copy(at, dest + done, n - done);
+      if (got == 0) break;
+      done += got;
+    }
+    return done;
+  }
+
+ private:
+  // Copies what one window holds from `at` on.
+  size_t Copy(uint64_t at, uint8_t* dest, size_t n) {
+    if (at < first_.available) {
+      const size_t take = static_cast<size_t>(std::min<uint64_t>(n, first_.available - at));
+      std::memcpy(dest, first_.data + at, take);
+      return take;
+    }
+    if (!Load(at)) return 0;
+    if (at >= windowStart_ + windowLength_) return 0;
+    const uint64_t inWindow = at - windowStart_;
+    const size_t take = static_cast<size_t>(std::min<uint64_t>(n, windowLength_ - inWindow));
+    std::memcpy(dest, window_.get() + inWindow, take);
+    return take;
+  }
+
+  // Makes the window hold the bytes at `at`, when they can be read.
+  bool Load(uint64_t at) {
+    if (window_ && at >= windowStart_ && at < windowStart_ + windowLength_) return true;
+    if (!window_) window_ = base::MakeAlignedBuffer(kChunkBytes);
+    if (!window_) return false;
+    const uint64_t start = at / kSector * kSector;
+    if (origin_ + start < origin_) return false;
+    windowStart_ = start;
+    windowLength_ = 0;
+    uint32_t got = 0;
+    if (source_.ReadAt(origin_ + start, window_.get(), kChunkBytes, &got)) {
+      windowLength_ = got;
+      return got > 0;
+    }
+    // Sector by sector, up to the first that cannot be read.
+    for (uint32_t i = 0; i < kChunkSectors; ++i) {
+      uint32_t one = 0;
+      if (!source_.ReadAt(origin_ + start + i * kSector, window_.get() + i * kSector, kSector,
+                          &one)) {
+        break;
+      }
+      windowLength_ += one;
+      if (one < kSector) break;
+    }
+    return windowLength_ > 0;
+  }
+
+  SourceReader& source_;
+  uint64_t origin_;
+  SectorBytes first_;
+  base::AlignedBuffer window_;
+  uint64_t windowStart_ = 0;
+  uint64_t windowLength_ = 0;
+};
+
+// Seconds since 1970 of a capture time: a camera's wall-clock time is taken
+// as the machine's local time.
+int64_t ToUnixSeconds(const formats::CaptureTime& t) {
+  if (!t.local) return t.seconds;
+  std::time_t asUtc = static_cast<std::time_t>(t.seconds);
+  std::tm parts{};
+  if (gmtime_r(&asUtc, &parts) == nullptr) return t.seconds;
+  parts.tm_isdst = -1;
+  const std::time_t local = std::mktime(&parts);
+  return local == static_cast<std::time_t>(-1) ? t.seconds : static_cast<int64_t>(local);
+}
+
+// Copies exactly `length` bytes from `sector` on into SECTOR.ext ("0.ext" at
+// sector 0), reports the file, and sets its modification time to the
+// capture time when the file holds one.
+int CopyExact(uint64_t sector, CarveContext& context, const std::string& folder,
+              const formats::Walk& walk) {
+  const std::string name = (sector == 0 ? std::string("0") : base::FormatDecimal(sector));
+  const std::string path = folder + "/" + name + "." + walk.extension;
+  std::unique_ptr<OutputFile> out = folder.empty() ? nullptr : context.sink.Create(path);
+  if (!out) {
+    context.reporter.OnNotice(base::Notice::kCreateFailed, path);
+    return 0;
+  }
+  base::AlignedBuffer buffer = base::MakeAlignedBuffer(kChunkBytes);
+  if (!buffer) return 0;
+  base::FileRecord record;
+  record.path = path;
+  record.type = context.type;
+  record.firstSector = sector;
+  uint64_t done = 0;
+  while (done < walk.length) {
+    const uint64_t want64 = std::min<uint64_t>(walk.length - done, kChunkBytes);
+    const uint32_t pass = static_cast<uint32_t>((want64 + kSector - 1) / kSector * kSector);
+    uint32_t got = 0;
+    const uint64_t at = sector * kSector + done;
+    const bool ok = context.source.ReadAt(at, buffer.get(), pass, &got);
+    uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(ok ? got : 0, want64));
+    if (take == 0) break;  // the drive ended or could not be read: the file ends here
+    out->Write(buffer.get(), take);
+    if (!record.runs.empty() && record.runs.back().driveOffset + record.runs.back().length == at) {
+      record.runs.back().length += take;
+    } else {
+      record.runs.push_back({done, at, take, false});
+    }
+    done += take;
+  }
+  out.reset();
+  record.length = done;
+  if (walk.captured.known) context.sink.SetModified(path, ToUnixSeconds(walk.captured));
+  context.reporter.OnFile(record);
+  return 1;
+}
+
+bool IsStill(const formats::Walk& w) { return w.family == formats::Family::Still; }
+bool IsRawFile(const formats::Walk& w) { return w.family == formats::Family::Raw; }
+bool IsMovie(const formats::Walk& w) { return w.family == formats::Family::Movie; }
+bool IsPicture(const formats::Walk& w) { return w.family == formats::Family::Picture; }
+
+// Walks the file at `sector` with every signature row of `type` that the
+// sector matches, and copies the first valid walk whose family `accept` takes.
+// ISO-BMFF rows serve the still, RAW and movie types alike.
+int CarveFamily(const char* type, bool (*accept)(const formats::Walk&), uint64_t sector,
+                SectorBytes bytes, const std::string& folder, CarveContext& context) {
+  const bool takesIsoBmff = accept == IsStill || accept == IsRawFile || accept == IsMovie;
+  for (const formats::Signature& s : formats::kSignatures) {
+    const bool isoBmff = s.walk == formats::WalkIsoBmff;
+    if (std::strcmp(s.type, type) != 0 && !(isoBmff && takesIsoBmff)) continue;
+    if (!formats::Matches(s, bytes.data, bytes.available)) continue;
+    DriveView view(context.source, sector, bytes);
+    formats::Walk walk = s.walk(view, s.bound);
+    if (!walk.valid || walk.length == 0) continue;
+    if (accept != nullptr && !accept(walk)) continue;
+    if (s.walk == formats::WalkTransportStream) {
+      if (sector < context.streamEnd) return 0;
+      context.streamEnd = sector + (walk.length + kSector - 1) / kSector;
+    }
+    return CopyExact(sector, context, folder, walk);
+  }
+  return 0;
+}
+
+int CarvePng(uint64_t sector, SectorBytes bytes, const std::string& folder, CarveContext& c) {
+  return CarveFamily("png", nullptr, sector, bytes, folder, c);
+}
+int CarveGif(uint64_t sector, SectorBytes bytes, const std::string& folder, CarveContext& c) {
+  return CarveFamily("gif", nullptr, sector, bytes, folder, c);
+}
+// Quick refusals for the types offered every sector: a TIFF starts II or MM,
+// an ISO-BMFF file has "ftyp" at offset 4, a transport stream its sync byte
+// at 0 (or 4, after an M2TS time stamp), a Matroska file 1A 45 DF A3.
+bool HasFtyp(SectorBytes b) { return std::memcmp(b.data + 4, "ftyp", 4) == 0; }
+bool MayBeTiff(SectorBytes b) {
+  return (b.data[0] == 'I' && b.data[1] == 'I') || (b.data[0] == 'M' && b.data[1] == 'M');
+}
+
+int CarveTiff(uint64_t sector, SectorBytes bytes, const std::string& folder, CarveContext& c) {
+  if (!MayBeTiff(bytes)) return 0;
+  return CarveFamily("tiff", IsPicture, sector, bytes, folder, c);
+}
+int CarveRaw(uint64_t sector, SectorBytes bytes, const std::string& folder, CarveContext& c) {
+  if (!MayBeTiff(bytes) && !HasFtyp(bytes)) return 0;
+  return CarveFamily("raw", IsRawFile, sector, bytes, folder, c);
+}
+int CarveHeic(uint64_t sector, SectorBytes bytes, const std::string& folder, CarveContext& c) {
+  if (!HasFtyp(bytes)) return 0;
+  return CarveFamily("heic", IsStill, sector, bytes, folder, c);
+}
+int CarveVideo(uint64_t sector, SectorBytes bytes, const std::string& folder, CarveContext& c) {
+  if (bytes.data[0] != 0x47 && bytes.data[4] != 0x47 && bytes.data[0] != 0x1A && !HasFtyp(bytes)) {
+    return 0;
+  }
+  return CarveFamily("video", IsMovie, sector, bytes, folder, c);
+}
+int CarveJpegx(uint64_t sector, SectorBytes bytes, const std::string& folder, CarveContext& c) {
+  // The EXIF and JFIF forms (E1, E0) are the picture rows' own.
+  if (bytes.data[3] == 0xE0 || bytes.data[3] == 0xE1) return 0;
+  return CarveFamily("jpegx", nullptr, sector, bytes, folder, c);
+}
+
+}  // namespace
+
+// ISO-BMFF files ("ftyp" at offset 4) and transport streams are told apart
+// by their walk, so their types are offered every sector.
+const FileType kPngType = {"png", "PNG pictures (.png), up to their IEND chunk", "PNG",
+                           FolderRule::kInside, nullptr, 0x89, CarvePng, false, true};
+const FileType kGifType = {"gif", "GIF pictures (.gif), up to their trailer", "GIF",
+                           FolderRule::kInside, nullptr, 'G', CarveGif, false, true};
+const FileType kTiffType = {"tiff", "TIFF pictures that are no camera RAW (.tif)", "TIFF",
+                            FolderRule::kInside, nullptr, -1, CarveTiff, false, true};
+const FileType kRawType = {
+    "raw", "camera RAW pictures (.cr2 .cr3 .nef .arw .orf .rw2 .pef .dng, by maker)", "RAW",
+    FolderRule::kInside, nullptr, -1, CarveRaw, false, true};
+const FileType kHeicType = {"heic", "HEIC and AVIF pictures of phones (.heic .avif)", "HEIC",
+                            FolderRule::kInside, nullptr, -1, CarveHeic, false, true};
+const FileType kVideoType = {
+    "video", "videos (.mp4 .mov .m4v .3gp .m4a .mts .m2ts .mkv .webm)", "VIDEO",
+    FolderRule::kInside, nullptr, -1, CarveVideo, false, true};
+const FileType kJpegxType = {"jpegx", "JPEG pictures of other forms than EXIF and JFIF (.jpg)",
+                             "JPEGX", FolderRule::kInside, nullptr, 0xFF, CarveJpegx, false, true};
+
+}  // namespace carvers
