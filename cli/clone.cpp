@@ -2,6 +2,7 @@
 #include <iostream>
 #include <map>
 
+#include "cli/arguments.h"
 #include "cli/commands.h"
 #include "diskutil/clone.h"
 #include "platform/fs.h"
@@ -112,16 +113,6 @@ int RunClone(const CloneOptions& o, const Context& context) {
   return StatusOf(window);
 }
 
-// A sector count: decimal digits only.
-const CLI::Validator kSectorNumber(
-    [](std::string& text) {
-      if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
-        return std::string("must be a number of sectors (digits only)");
-      }
-      return std::string();
-    },
-    "SECTORS");
-
 }  // namespace
 
 void StopClonesOnCtrlC() {
@@ -141,11 +132,13 @@ void RegisterClone(CLI::App& app, Context& context) {
   cmd->add_option("--source", options->source,
                   "The drive to copy: physicaldriveN (see 'lumisave drives'), a block device "
                   "such as /dev/sdb, or an image file")
-      ->required();
+      ->required()
+      ->check(SourceDrive());
   cmd->add_option("--target", options->target,
                   "The drive to overwrite: physicaldriveN, a block device or an existing image "
                   "file. A mounted drive and the source itself are refused")
-      ->required();
+      ->required()
+      ->check(TargetDrive());
   cmd->add_option("--mode", options->mode,
                   "How unreadable areas are met:\n"
                   "  clone      chunks of 512 sectors; a bad chunk is retried sector by sector "
@@ -158,10 +151,10 @@ void RegisterClone(CLI::App& app, Context& context) {
                   "sector is set past it by --add")
       ->check(CLI::IsMember({"clone", "512secjmp", "errbreak", "onesector", "errpause"}));
   cmd->add_option("--start", options->start, "First sector to copy (default 0)")
-      ->check(kSectorNumber);
+      ->check(DecimalNumber());
   cmd->add_option("--add", options->add,
                   "Sectors to step past a bad sector after errpause (default 0)")
-      ->check(kSectorNumber);
+      ->check(DecimalNumber());
   cmd->add_flag("--log", options->log,
                 "Start a fresh bad-sector log 123.txt in the current folder first");
   AddAnswerFlags(*cmd, context);

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include "base/numbers.h"
+#include "cli/arguments.h"
 #include "cli/commands.h"
 #include "scan/file_types.h"
 
@@ -116,10 +117,14 @@ void AddScanOptions(CLI::App& command, ScanOptions& options) {
       .add_option("--source", options.source,
                   "The drive to read: physicaldriveN (see 'lumisave drives'), a block device "
                   "such as /dev/sdb, or an image file")
-      ->required();
+      ->required()
+      ->check(SourceDrive());
   command.add_option("--out", options.out, "The output folder (created when missing)")->required();
-  command.add_option("--start", options.start, "First sector to scan (default 0)");
-  command.add_option("--end", options.end, "Sector to stop at (default: the end of the drive)");
+  command.add_option("--start", options.start, "First sector to scan (default 0)")
+      ->check(DecimalNumber());
+  command.add_option("--end", options.end, "Sector to stop at (default: the end of the drive)")
+      ->check(DecimalNumber());
+  RequireEndNotBeforeStart(command, options.start, options.end);
 }
 
 void ScanObserver::OnProgress(const base::Progress& p) {

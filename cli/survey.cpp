@@ -2,13 +2,14 @@
 // drive.
 #include <iostream>
 
+#include "cli/arguments.h"
 #include "cli/commands.h"
 #include "base/numbers.h"
 
 namespace cli {
 namespace {
 
-constexpr uint64_t kChunk = 0x40000;
+constexpr uint64_t kChunk = kSurveyChunkBytes;
 
 struct SurveyOptions {
   std::string source;
@@ -58,11 +59,12 @@ void RegisterSurvey(CLI::App& app, Context& context) {
   cmd->add_option("--source", options->source,
                   "The drive to read: physicaldriveN (see 'lumisave drives'), a volume (D:), a "
                   "block device such as /dev/sdb, or an image file")
-      ->required();
+      ->required()
+      ->check(SourceDrive());
   cmd->add_option("--bytes", options->bytes,
                   "How many bytes to survey, in whole chunks of 262144 bytes (default: the "
                   "whole drive)")
-      ->check(CLI::NonNegativeNumber);
+      ->check(SurveyByteCount());
   cmd->callback([options, &context] { context.status = Survey(*options); });
 }
 

@@ -95,7 +95,7 @@ TEST(CloneCommand, RefusalsAndBadUsage) {
       {"--source src.img --target dst.img", 0, "[no]"},  // no terminal: No
       {"--source src.img --target ./src.img --yes", 1, "Lumisave: open destine disk error"},
       {"--source src.img --target missing.img --yes", 1, "Lumisave: open destine disk error"},
-      {"--source missing.img --target dst.img --yes", 1, "Lumisave: open source disk error"},
+      {"--source missing.img --target dst.img --yes", 2, "missing.img does not exist"},
       {"--source src.img --target dst.img --mode fast", 2, "--mode"},
       {"--source src.img --target dst.img --start 1e3", 2, "--start"},
       {"--source src.img --yes", 2, "--target"},

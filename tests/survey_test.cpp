@@ -239,7 +239,7 @@ TEST(SurveyCommand, PrintsBothListsOneRowALine) {
   EXPECT_EQ(RunBinary({"survey", "--source", path, "--bytes", "262144"}, &status),
             "BootType\tSecNum\nNTFS\t\nFAT32\t100\nFatType\tSecNum\nFAT32\t132\n");
   RunBinary({"survey", "--source", dir / "missing.img"}, &status);
-  EXPECT_EQ(status, 1);
+  EXPECT_EQ(status, 2);
   RunBinary({"survey", "--source", path, "--bytes", "lots"}, &status);
   EXPECT_EQ(status, 2);
 }

@@ -4,9 +4,11 @@
 
 namespace testing_support {
 
-LoopDevice::LoopDevice(const std::string& image) {
+LoopDevice::LoopDevice(const std::string& image) : LoopDevice(image, "") {}
+
+LoopDevice::LoopDevice(const std::string& image, const std::string& options) {
   std::string out;
-  if (Shell("losetup --find --show '" + image + "' 2>/dev/null", &out)) {
+  if (Shell("losetup --find --show " + options + " " + Quote(image) + " 2>/dev/null", &out)) {
     while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
     node_ = out;
   }

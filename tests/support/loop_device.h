@@ -9,6 +9,9 @@ namespace testing_support {
 class LoopDevice {
  public:
   explicit LoopDevice(const std::string& image);
+  // With more losetup options, such as "-P" (scan partitions) or
+  // "--offset 4096 --sizelimit 8192".
+  LoopDevice(const std::string& image, const std::string& options);
   ~LoopDevice();
   LoopDevice(const LoopDevice&) = delete;
   LoopDevice& operator=(const LoopDevice&) = delete;
