@@ -106,12 +106,17 @@ class TiffWalker {
     const uint32_t size = TypeSize(e.type);
     if ((e.type != 1 && e.type != 3 && e.type != 4 && e.type != 13) || e.count == 0 || e.count > kMaxArray)
       return out;
-    std::vector<uint8_t> bytes(size_t(e.count) * size);
-    if (bytes.size() <= 4) {
+    const uint64_t total = uint64_t(e.count) * size;
+    uint64_t at = 0, last;
+    uint8_t probe;
+    if (total > 4 && (!Where(p, e, &at) || !Add(at, total - 1, &last) || last >= bound_ ||
+                      view_.Read(last, &probe, 1) != 1))
+      return out;  // an array past the bound or the data: nothing is allocated for it
+    std::vector<uint8_t> bytes(static_cast<size_t>(total));
+    if (total <= 4) {
       std::memcpy(bytes.data(), e.raw, bytes.size());
-    } else {
-      uint64_t at;
-      if (!Where(p, e, &at) || at >= bound_ || !ReadExact(view_, at, bytes.data(), bytes.size())) return out;
+    } else if (!ReadExact(view_, at, bytes.data(), bytes.size())) {
+      return out;
     }
     out.reserve(e.count);
     for (uint32_t i = 0; i < e.count; ++i) {

@@ -25,7 +25,7 @@ uint64_t PacketRun(ByteView& view, Cursor& cur, uint64_t size, uint64_t sync, ui
 Walk WalkTransportStream(ByteView& view, uint64_t bound) {
   Walk walk;
   walk.family = Family::Movie;
-  Cursor cur(view, 188 * 192 * 8);
+  Cursor cur(view);
   // 188-byte packets start with the sync byte; 192-byte ones carry a 4-byte time stamp first.
   const struct { uint64_t size, sync; const char* extension; } kinds[] = {{188, 0, "mts"}, {192, 4, "m2ts"}};
   for (const auto& k : kinds) {

@@ -33,10 +33,19 @@ if [ ! -d "$build/seeds" ]; then
   bash "$here/make-corpus.sh" "$build/seeds.tmp" && mv "$build/seeds.tmp" "$build/seeds"
 fi
 
+# The walkers once, then one small target per walker linked against them.
+mkdir -p "$build/obj"
+objects=()
+for source in "${sources[@]}"; do
+  object=$build/obj/$(basename "${source%.cpp}").o
+  "$cxx" "${flags[@]}" -c "$source" -o "$object"
+  objects+=("$object")
+done
+
 status=0
 for target in png gif tiff tiffraw isobmff ts matroska jpeg; do
   exe=$build/${target}_fuzzer
-  "$cxx" "${flags[@]}" -DWALKER="${walkers[$target]}" "$here/walker_fuzzer.cpp" "${sources[@]}" -o "$exe"
+  "$cxx" "${flags[@]}" -DWALKER="${walkers[$target]}" "$here/walker_fuzzer.cpp" "${objects[@]}" -o "$exe"
   corpus=$build/corpus/$target
   mkdir -p "$corpus" "$build/findings/$target"
   echo "fuzz: $target for ${seconds}s"
