@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include "base/numbers.h"
+#include "cli/command_line.h"
 #include "cli/commands.h"
 #include "scan/file_types.h"
 
@@ -26,12 +27,6 @@ std::string TypeHelp() {
   return help;
 }
 
-std::vector<std::string> TypeNames() {
-  std::vector<std::string> names;
-  for (size_t index : scan::TypesInBoxOrder()) names.push_back(scan::FileTypes()[index].type->name);
-  return names;
-}
-
 int Recover(const RecoverOptions& o, const Context& context) {
   Window window(context.preset(), ImageFiles({o.source}));
   app::CMainDlg& dlg = window.dlg;
@@ -53,6 +48,12 @@ int Recover(const RecoverOptions& o, const Context& context) {
 }
 
 }  // namespace
+
+std::vector<std::string> TypeNames() {
+  std::vector<std::string> names;
+  for (size_t index : scan::TypesInBoxOrder()) names.push_back(scan::FileTypes()[index].type->name);
+  return names;
+}
 
 void AddScanOptions(CLI::App& command, ScanOptions& options) {
   command
