@@ -131,25 +131,27 @@ std::string RoffText(const std::string& help) {
   return out;
 }
 
-// How --help shows an option's value, e.g. " TEXT REQUIRED".
+bool Repeatable(const CLI::Option* o) { return o->get_expected_max() > 1; }
+
+// The option's value as --help names it (" TEXT", " TEXT:SECTORS"), without
+// the member list, which the description gives; "" for a flag.
 std::string ValueText(const CLI::Option* o) {
   if (!TakesValue(o)) return "";
   std::string type = o->get_type_name();
-  const size_t colon = type.find(":{");
-  if (colon != std::string::npos) type.erase(colon);
-  std::string text = " \\fI" + Roff(type) + "\\fR";
-  if (o->get_expected_max() > 1) text += " ...";
-  return text;
+  const size_t members = type.find(":{");
+  if (members != std::string::npos) type.erase(members);
+  return " \\fI" + Roff(type) + "\\fR";
 }
 
+// The option's names and value, e.g. "-h, --help" or "--type NAME ...".
 std::string OptionTag(const CLI::Option* o) {
   std::string tag;
   for (const std::string& name : FlagNames(o)) {
     if (!tag.empty()) tag += ", ";
     tag += "\\fB" + Roff(name) + "\\fR";
   }
-  if (tag.empty()) return "\\fI" + Roff(o->get_name()) + "\\fR" + (o->get_expected_max() > 1 ? " ..." : "");
-  return tag + ValueText(o);
+  tag = tag.empty() ? "\\fI" + Roff(o->get_name()) + "\\fR" : tag + ValueText(o);
+  return Repeatable(o) ? tag + " ..." : tag;
 }
 
 std::string OptionItem(const CLI::Option* o) {
@@ -158,22 +160,16 @@ std::string OptionItem(const CLI::Option* o) {
   return ".TP\n" + OptionTag(o) + "\n" + RoffText(text);
 }
 
-// "lumisave recover --source TEXT --out TEXT [--start TEXT] ...".
+// "lumisave recover --source TEXT --out TEXT [--start TEXT] ... [--type NAME]...":
+// an option that takes many values is shown repeated, as it is given.
 std::string Synopsis(const CLI::App& command) {
   std::string out = ".B lumisave " + Roff(command.get_name()) + "\n";
   for (const CLI::Option* o : ShownOptions(command)) {
     if (IsHelp(o)) continue;
     std::string item = FlagNames(o).empty() ? "\\fI" + Roff(o->get_name()) + "\\fR"
                                             : "\\fB" + Roff(MainName(o)) + "\\fR" + ValueText(o);
-    if (!FlagNames(o).empty() && o->get_expected_max() > 1) {
-      // "--type NAME ..." reads as one option with many values: the option is
-      // repeated instead.
-      const size_t dots = item.rfind(" ...");
-      if (dots != std::string::npos) item.erase(dots);
-      item = "[" + item + "]...";
-    } else if (!o->get_required()) {
-      item = "[" + item + "]" + (FlagNames(o).empty() && o->get_expected_max() > 1 ? "..." : "");
-    }
+    if (!o->get_required()) item = "[" + item + "]";
+    if (Repeatable(o)) item += "...";
     out += item + "\n";
   }
   return out;
@@ -212,7 +208,7 @@ std::string ManPage(CLI::App& app) {
        "the machine's own drives; repeatable.\n";
   for (const CLI::Option* o : ShownOptions(app)) m += OptionItem(o);
   m += ".PP\nEvery command also takes \\fB\\-h\\fR, \\fB\\-\\-help\\fR, which shows its own "
-       "options.\n";
+       "options, and \\fB\\-\\-help\\-all\\fR.\n";
 
   m += ".SH EXIT STATUS\n";
   m += ".TP\n.B 0\nThe command ran to its end without reporting a failure.\n";
@@ -254,7 +250,8 @@ std::string GuiManPage() {
   m += ".TP\n\\fB\\-\\-image\\fR \\fIFILE\\fR\nAdd FILE (an image file or a device node) to "
        "the drive list, after the machine's own drives; repeatable.\n";
   m += ".TP\n\\fB\\-h\\fR, \\fB\\-\\-help\\fR\nShow the usage and exit.\n";
-  m += ".SH EXIT STATUS\n0 when the window was closed, 2 for bad usage.\n";
+  m += ".SH EXIT STATUS\n0 when the window was closed, 1 when it could not be opened (as with no "
+       "display), 2 for bad usage.\n";
   m += ".SH SEE ALSO\n.BR lumisave (1)\n";
   return m;
 }
