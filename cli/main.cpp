@@ -3,9 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 
-#include "cli/commands.h"
+#include "cli/command_line.h"
 #include "platform/exec.h"
 
 namespace {
@@ -50,34 +51,23 @@ int OpenWindow(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (WantsWindow(argc, argv)) return OpenWindow(argc, argv);
-  CLI::App app{
-      "Lumisave recovers photos (and, on request, other files) from SD cards, disks and disk "
-      "images by their signatures, clones failing drives and surveys boot sectors.\n"
-      "Run without a command to open the window; 'lumisave --image FILE...' opens it with "
-      "those image files in its drive list."};
-  app.set_help_all_flag("--help-all", "Show the help of every command");
   cli::Context context;
-  cli::RegisterRecover(app, context);
-  cli::RegisterDrives(app, context);
-  cli::RegisterPress(app, context);
-  cli::RegisterSingleTypeScans(app, context);
-  cli::RegisterClone(app, context);
-  cli::RegisterVolumes(app, context);
-  cli::RegisterSurvey(app, context);
-  app.require_subcommand(0, 1);
+  const std::unique_ptr<CLI::App> app = cli::MakeApp(context);
 
   try {
-    app.parse(argc, argv);
+    app->parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
+    return app->exit(e);
   } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
+    return app->exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app->exit(e);
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
+    app->exit(e);
     return 2;
   }
-  if (app.get_subcommands().empty()) {
-    std::cout << app.help();
+  if (app->get_subcommands().empty()) {
+    std::cout << app->help();
     return 0;
   }
   return context.status;

@@ -3,6 +3,7 @@
 
 #include "base/numbers.h"
 #include "cli/arguments.h"
+#include "cli/command_line.h"
 #include "cli/commands.h"
 #include "scan/file_types.h"
 
@@ -55,12 +56,6 @@ std::string TypeHelp() {
   return help;
 }
 
-std::vector<std::string> TypeNames() {
-  std::vector<std::string> names = {kPhotos, kAll};
-  for (size_t index : HelpOrder()) names.push_back(scan::FileTypes()[index].type->name);
-  return names;
-}
-
 // Ticks a type as the window would: its box, clicked when not ticked yet,
 // or, for a type without a box, the window's type selection.
 void Tick(app::CMainDlg& dlg, size_t index) {
@@ -111,6 +106,12 @@ int Recover(const RecoverOptions& o, const Context& context) {
 }
 
 }  // namespace
+
+std::vector<std::string> TypeNames() {
+  std::vector<std::string> names = {kPhotos, kAll};
+  for (size_t index : HelpOrder()) names.push_back(scan::FileTypes()[index].type->name);
+  return names;
+}
 
 void AddScanOptions(CLI::App& command, ScanOptions& options) {
   command

@@ -24,6 +24,11 @@ packages=(
   util-linux mount e2fsprogs fuse3 libfuse3-dev
   # another rescue tool's map reader (ddrescuelog), to check the clone's maps
   gddrescue
+  # installing and packaging: the PNG icons are rendered from the SVG
+  # (rsvg-convert), the .deb's Depends are worked out by dpkg-shlibdeps
+  # (dpkg-dev), and the install test checks the menu entry, the polkit action
+  # and the man pages with the tools that read them
+  librsvg2-bin dpkg-dev desktop-file-utils libxml2-utils man-db
 )
 
 missing=()
