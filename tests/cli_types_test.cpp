@@ -52,9 +52,9 @@ TEST(CliTypes, RecoverTicksEachTypeAfterTheOutputFolder) {
   EXPECT_EQ(FilesIn(dir / "LPDF"), std::vector<std::string>{"24.pdf"});
   EXPECT_FALSE(std::filesystem::exists(dir / "LPST"));  // not asked for
 
-  run = Lumisave("recover --source " + image + " --out " + dir / "L" + " --type gif");
+  run = Lumisave("recover --source " + image + " --out " + dir / "L" + " --type tga");
   EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.output.find("gif"), std::string::npos);
+  EXPECT_NE(run.output.find("tga"), std::string::npos);
 }
 
 TEST(CliTypes, SingleTypeScansWriteBesideTheOutputFolder) {

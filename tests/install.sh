@@ -120,7 +120,7 @@ check_completion() {
     "lumisave --ver|--version"
     "lumisave recover --so|--source"
     "lumisave recover --type pd|pdf"
-    "lumisave recover --type jpeg|jpeg jpeg0"
+    "lumisave recover --type jpeg|jpeg jpeg0 jpegx"
     "lumisave clone --mode 512|512secjmp"
     "lumisave clone --source /dev/sdb --l|--log"
     "lumisave survey --b|--bytes"

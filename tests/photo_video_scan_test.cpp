@@ -1,0 +1,160 @@
+// Today's photo and video files recovered by a whole `recover --type photos`
+// run: real files from real encoders, laid sector-aligned between random
+// filler and zero gaps, come back byte for byte, each in its type's folder,
+// with nothing else beside them.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <random>
+
+#include "tests/support/fixtures.h"
+#include "tests/support/run.h"
+
+namespace {
+
+using testing_support::Bytes;
+using testing_support::FilesIn;
+using testing_support::ReadFile;
+using testing_support::RunLumisave;
+using testing_support::TempDir;
+
+class PhotoVideoScan : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    samples_ = new TempDir();
+    std::string output;
+    ASSERT_TRUE(testing_support::Shell("bash " LUMISAVE_SOURCE_DIR "/tests/formats_samples.sh " +
+                                           testing_support::Quote(samples_->path()) + " 2>&1",
+                                       &output))
+        << output;
+  }
+  static void TearDownTestSuite() {
+    delete samples_;
+    samples_ = nullptr;
+  }
+  static Bytes Sample(const std::string& name) { return ReadFile(*samples_ / name); }
+  static TempDir* samples_;
+};
+TempDir* PhotoVideoScan::samples_ = nullptr;
+
+// An image being laid out: random filler, zero gaps and files at sector starts.
+class Card {
+ public:
+  void Filler(size_t sectors) {
+    for (size_t i = 0; i < sectors * 512; ++i) bytes_.push_back(static_cast<uint8_t>(rng_()));
+  }
+  void Zeros(size_t sectors) { bytes_.resize(bytes_.size() + sectors * 512, 0); }
+  // Lays `file` at the next sector start; returns that sector.
+  uint64_t Lay(const Bytes& file, bool padRandom = true) {
+    const uint64_t sector = bytes_.size() / 512;
+    bytes_.insert(bytes_.end(), file.begin(), file.end());
+    while (bytes_.size() % 512 != 0) {
+      bytes_.push_back(padRandom ? static_cast<uint8_t>(rng_()) : 0);
+    }
+    return sector;
+  }
+  const Bytes& bytes() const { return bytes_; }
+
+ private:
+  Bytes bytes_;
+  std::mt19937 rng_{7};
+};
+
+struct Expected {
+  std::string path;  // below OUT
+  Bytes bytes;
+};
+
+TEST_F(PhotoVideoScan, EveryFileComesBackWholeInItsFolderAndNothingElse) {
+  struct Case {
+    const char* sample;
+    const char* folder;
+    const char* extension;
+  } cases[] = {
+      {"picture.png", "PNG", "png"},    {"picture.gif", "GIF", "gif"},
+      {"picture.tif", "TIFF", "tif"},   {"picture.heic", "HEIC", "heic"},
+      {"picture.avif", "HEIC", "avif"}, {"movie.mp4", "VIDEO", "mp4"},
+      {"movie.mp4", "VIDEO", "mp4"},  // the same movie again, right behind the first
+      {"movie.mov", "VIDEO", "mov"},    {"movie.3gp", "VIDEO", "3gp"},
+      {"sound.m4a", "VIDEO", "m4a"},    {"movie.mts", "VIDEO", "mts"},
+      {"movie.m2ts", "VIDEO", "m2ts"},  {"movie.mkv", "VIDEO", "mkv"},
+      {"movie.webm", "VIDEO", "webm"},
+  };
+  Card card;
+  card.Filler(16);
+  std::vector<Expected> expected;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.sample);
+    const bool backToBack = i > 0 && std::string(c.sample) == cases[i - 1].sample;
+    if (!backToBack) (i % 2 == 0) ? card.Zeros(3) : card.Filler(3);
+    const Bytes file = Sample(c.sample);
+    ASSERT_FALSE(file.empty());
+    // Back to back: the second movie starts where the first one's last sector ends.
+    const uint64_t sector = card.Lay(file, !backToBack);
+    expected.push_back({std::string(c.folder) + "/" + std::to_string(sector) + "." + c.extension, file});
+  }
+  card.Filler(16);
+  // A PNG cut short by the end of the card: no file, or one that ends where the data ends.
+  const Bytes whole = Sample("picture.png");
+  const Bytes png(whole.begin(), whole.begin() + static_cast<long>(whole.size() / 2));
+  const uint64_t cut = card.Lay(png, false);
+
+  TempDir dir;
+  testing_support::WriteFile(dir / "card.img", card.bytes());
+  auto r = RunLumisave({"recover", "--source", dir / "card.img", "--out", dir / "out", "--type",
+                        "photos", "--yes"});
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  std::map<std::string, bool> found;
+  for (const Expected& e : expected) {
+    SCOPED_TRACE(e.path);
+    EXPECT_EQ(ReadFile(dir / ("out/" + e.path)), e.bytes);
+    found[e.path] = true;
+  }
+  for (const char* folder : {"PNG", "GIF", "TIFF", "HEIC", "VIDEO", "RAW", "JPEGX"}) {
+    for (const std::string& name : FilesIn(dir / ("out/" + std::string(folder)))) {
+      const std::string path = std::string(folder) + "/" + name;
+      if (found.count(path) != 0) continue;
+      // Only the cut PNG may be there besides the expected files: the card's
+      // bytes from its sector on, never longer than the whole picture.
+      EXPECT_EQ(path, "PNG/" + std::to_string(cut) + ".png");
+      const Bytes got = ReadFile(dir / ("out/" + path));
+      EXPECT_LE(got.size(), whole.size());
+      EXPECT_EQ(got, Bytes(card.bytes().begin() + static_cast<long>(cut * 512),
+                           card.bytes().begin() + static_cast<long>(cut * 512 + got.size())));
+    }
+  }
+}
+
+TEST_F(PhotoVideoScan, RandomDataAndPlainPhotosGiveTheNewTypesNothing) {
+  Card card;
+  card.Filler(4096);
+  // A camera's JPEG is the existing rows' file, not a JPEGX one.
+  card.Lay(Sample("exif.jpg"));
+  card.Filler(64);
+  TempDir dir;
+  testing_support::WriteFile(dir / "card.img", card.bytes());
+  auto r = RunLumisave({"recover", "--source", dir / "card.img", "--out", dir / "out", "--type",
+                        "photos", "--yes"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* folder : {"PNG", "GIF", "TIFF", "HEIC", "VIDEO", "RAW", "JPEGX"}) {
+    EXPECT_EQ(FilesIn(dir / ("out/" + std::string(folder))), std::vector<std::string>{}) << folder;
+  }
+}
+
+TEST(PhotoVideoTypes, WithoutTypeARecoveryMakesNoNewFolders) {
+  TempDir dir;
+  testing_support::WriteFile(dir / "card.img", Bytes(64 * 512, 0));
+  auto r = RunLumisave({"recover", "--source", dir / "card.img", "--out", dir / "out", "--yes"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> folders;
+  for (const auto& e : std::filesystem::directory_iterator(dir / "out")) {
+    folders.push_back(e.path().filename());
+  }
+  std::sort(folders.begin(), folders.end());
+  EXPECT_EQ(folders, (std::vector<std::string>{"JPEG", "JPEG0"}));
+}
+
+}  // namespace
