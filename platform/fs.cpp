@@ -27,6 +27,62 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
   return true;
 }
 
+namespace {
+
+// Writes all of `data` to `fd`; 0 or the errno of the failed write.
+int WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return 0;
+}
+
+// The folder holding `path`: what comes before its last slash.
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+}  // namespace
+
+int ReplaceFileAtomically(const std::string& path, std::string_view contents) {
+  if (path.empty()) return ENOENT;
+  const std::string fresh = path + ".new";
+  // O_NONBLOCK: a FIFO left at the name fails instead of waiting for a reader.
+  const int fd = ::open(fresh.c_str(),
+                        O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return errno;
+  struct stat st;
+  int error = ::fstat(fd, &st) != 0 ? errno : 0;
+  if (error == 0 && !S_ISREG(st.st_mode)) error = EINVAL;
+  if (error != 0) {
+    // Not a file we made (a FIFO or a device at the name): leave it there.
+    ::close(fd);
+    return error;
+  }
+  error = WriteAll(fd, contents);
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(fresh.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) {
+    ::unlink(fresh.c_str());
+    return error;
+  }
+  const int folder = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return errno;
+  if (::fsync(folder) != 0) error = errno;
+  if (::close(folder) != 0 && error == 0) error = errno;
+  return error;
+}
+
 std::string HomeFolder() {
   if (const char* home = std::getenv("HOME"); home && *home) return home;
   if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && *pw->pw_dir) {

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -12,6 +13,13 @@ bool CreateFolder(const std::string& path);
 
 // Renames `from` to `to` only when nothing is at `to` yet.
 bool RenameNoReplace(const std::string& from, const std::string& to);
+
+// Replaces `path` by a file holding `contents`, so that a reader (or a crash)
+// sees the old file or the new one whole: writes path + ".new" (never through
+// a symbolic link), flushes it, renames it over `path`, then flushes the
+// folder. Returns 0, or the errno of the step that failed; a failure before the
+// rename leaves `path` as it was and removes path + ".new".
+int ReplaceFileAtomically(const std::string& path, std::string_view contents);
 
 // The user's home folder: $HOME, else the password database, else "/".
 std::string HomeFolder();

@@ -17,6 +17,8 @@ packages=(
   # loop devices for the tests that use real block devices, a file system to
   # mount on one, and a FUSE file system with failing sectors beneath one
   util-linux mount e2fsprogs fuse3 libfuse3-dev
+  # another rescue tool's map reader (ddrescuelog), to check the clone's maps
+  gddrescue
 )
 
 missing=()
