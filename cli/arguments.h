@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <string>
 
+#include "base/chunk.h"
+
 namespace cli {
 
 // The survey reads whole chunks of this many bytes.
-constexpr uint64_t kSurveyChunkBytes = 0x40000;
+constexpr uint64_t kSurveyChunkBytes = base::kChunkBytes;
 
 // `text` as a number of decimal digits only (no sign, no blanks, not empty)
 // that fits 64 bits.

@@ -1,13 +1,14 @@
 // lumisave clone: one drive copied onto another, sector by sector.
 #include <iostream>
 #include <map>
+#include <optional>
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "diskutil/clone.h"
 #include "platform/fs.h"
 #include "platform/signals.h"
-#include "base/numbers.h"
+#include "base/run_report.h"
 
 namespace cli {
 namespace {
@@ -23,14 +24,14 @@ struct CloneOptions {
   bool log = false;
 };
 
-// The --mode words and the buttons they press.
-const std::map<std::string, int>& Modes() {
-  static const std::map<std::string, int> modes = {
-      {"clone", id::kClone},
-      {"512secjmp", id::k512SecJmp},
-      {"errbreak", id::kErrBreakClone},
-      {"onesector", id::kOneSectorClone},
-      {"errpause", id::kErrPauseOneSec},
+// The --mode words and the modes they run.
+const std::map<std::string, diskutil::CloneMode>& Modes() {
+  static const std::map<std::string, diskutil::CloneMode> modes = {
+      {"clone", diskutil::CloneMode::kClone},
+      {"512secjmp", diskutil::CloneMode::k512SecJmp},
+      {"errbreak", diskutil::CloneMode::kErrBreak},
+      {"onesector", diskutil::CloneMode::kOneSector},
+      {"errpause", diskutil::CloneMode::kErrPause},
   };
   return modes;
 }
@@ -43,42 +44,54 @@ void PickTarget(Window& window, const std::string& target) {
   window.dlg.Press(id::kCloneTarget);
 }
 
-// The bar follows field 1010, the bytes still to go.
-void TrackCloneProgress(Window& window) {
-  const app::CMainDlg& dlg = window.dlg;
-  const uint64_t count = std::min(dlg.m_sourceCapacity, dlg.m_targetCapacity);
-  const uint64_t start = base::ParseDecimal(dlg.Text(id::kStartSector)) * platform::kSectorSize;
-  if (count <= start) return;
-  const uint64_t total = count - start;
-  window.shell.TrackProgress(id::kProgress, total, 1, [total](const std::string& text) {
-    const uint64_t toGo = base::ParseDecimal(text);
-    return toGo >= total ? 0 : total - toGo;
-  });
-}
+// Draws the progress bar from the engine's progress, one bar per run (an
+// errbreak run is followed by an errpause run), and keeps the unreadable
+// areas met: their sectors in all, and the last area of the last run.
+class CloneObserver : public base::Reporter {
+ public:
+  explicit CloneObserver(ConsoleShell& shell) : shell_(shell) {}
+  void OnProgress(const base::Progress& p) override {
+    if (!started_) {
+      started_ = true;
+      shell_.StartProgress(p.total, 1);
+    }
+    shell_.ShowProgress(p.done);
+  }
+  void OnUnreadable(uint64_t sector, uint64_t sectors) override {
+    badSectors_ += sectors;
+    thisRun_ = sector;
+  }
+  void OnEnd(const base::RunEnd&) override {
+    started_ = false;
+    lastRun_ = thisRun_;
+    thisRun_.reset();
+  }
 
-// What the run leaves in the window that a person needs next: the
-// unreadable areas met, and where a stepwise run goes on.
-void PrintOutcome(const app::CMainDlg& dlg, const std::string& mode) {
-  // A field the run wrote; "" reads as sector 0.
-  auto written = [&dlg](int field, const char* caption, std::string* text) {
-    *text = dlg.Text(field);
-    if (*text == caption) return false;
-    if (text->empty()) *text = "0";
-    return true;
-  };
-  std::string text;
+  uint64_t badSectors() const { return badSectors_; }
+  // The first sector of the last unreadable area the last run met.
+  const std::optional<uint64_t>& lastUnreadable() const { return lastRun_; }
+
+ private:
+  ConsoleShell& shell_;
+  bool started_ = false;
+  uint64_t badSectors_ = 0;
+  std::optional<uint64_t> thisRun_;
+  std::optional<uint64_t> lastRun_;
+};
+
+// What the run leaves that a person needs next: the unreadable areas met,
+// and where a stepwise run goes on (field 1041, which the next run reads).
+void PrintOutcome(const app::CMainDlg& dlg, const std::string& mode,
+                  const CloneObserver& observer) {
   if (mode == "clone" || mode == "onesector") {
-    // Field 1039 shows the count before the last bad sector was counted.
-    const uint64_t bad =
-        written(id::kBadSector, "Bad Sector", &text) ? base::ParseDecimal(text) + 1 : 0;
-    std::cout << "unreadable sectors: " << bad << "\n";
+    std::cout << "unreadable sectors: " << observer.badSectors() << "\n";
   } else if (mode == "512secjmp") {
-    if (written(id::kErrorField, "Error", &text)) {
-      std::cout << "last unreadable chunk at sector: " << text << "\n";
+    if (observer.lastUnreadable()) {
+      std::cout << "last unreadable chunk at sector: " << *observer.lastUnreadable() << "\n";
     }
   } else {
-    if (dlg.Text(id::kErrorField) != "Error" && !dlg.Text(id::kErrorField).empty()) {
-      std::cout << "unreadable at sector: " << dlg.Text(id::kErrorField) << "\n";
+    if (observer.lastUnreadable()) {
+      std::cout << "unreadable at sector: " << *observer.lastUnreadable() << "\n";
     }
     const std::string& start = dlg.Text(id::kStartSector);
     std::cout << "next start sector: " << (start.empty() ? "0" : start) << "\n";
@@ -100,12 +113,12 @@ int RunClone(const CloneOptions& o, const Context& context) {
   if (!o.add.empty()) dlg.SetText(id::kAddValue, o.add);
   if (o.log) dlg.Press(id::kClear123);
 
-  TrackCloneProgress(window);
+  CloneObserver observer(window.shell);
   StopClonesOnCtrlC();
-  dlg.Press(Modes().at(o.mode));
+  diskutil::RunCloneCommand(dlg, Modes().at(o.mode), &observer);
   platform::ReleaseInterrupt();
   window.shell.EndProgress();
-  PrintOutcome(dlg, o.mode);
+  PrintOutcome(dlg, o.mode, observer);
   if (StoppedByCtrlC()) {
     std::cerr << "lumisave: stopped by Ctrl-C" << std::endl;
     return 130;

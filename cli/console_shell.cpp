@@ -58,23 +58,16 @@ std::optional<std::string> ConsoleShell::PickFolder() {
 
 void ConsoleShell::OpenFolder(const std::string& path) { std::cout << path << std::endl; }
 
-void ConsoleShell::TrackProgress(int field, uint64_t total, uint64_t unitBytes,
-                                 std::function<uint64_t(const std::string&)> done) {
-  field_ = field;
-  total_ = total;
-  unitBytes_ = unitBytes;
-  done_ = std::move(done);
-  started_ = Clock::now();
-  lastDraw_ = Clock::time_point{};
-}
-
 void ConsoleShell::EndProgress() {
   ClearBar();
-  field_ = -1;
+  total_ = 0;
 }
 
 void ConsoleShell::StartProgress(uint64_t total, uint64_t unitBytes) {
-  TrackProgress(-1, total, unitBytes, nullptr);
+  total_ = total;
+  unitBytes_ = unitBytes;
+  started_ = Clock::now();
+  lastDraw_ = Clock::time_point{};
 }
 
 void ConsoleShell::ShowProgress(uint64_t done) {
@@ -83,14 +76,6 @@ void ConsoleShell::ShowProgress(uint64_t done) {
   if (now - lastDraw_ < std::chrono::milliseconds(100)) return;
   lastDraw_ = now;
   DrawBar(done);
-}
-
-void ConsoleShell::FieldChanged(int id, const std::string& text) {
-  if (!terminal_ || id != field_ || !done_ || total_ == 0) return;
-  auto now = Clock::now();
-  if (now - lastDraw_ < std::chrono::milliseconds(100)) return;
-  lastDraw_ = now;
-  DrawBar(done_(text));
 }
 
 void ConsoleShell::DrawBar(uint64_t done) {

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -24,13 +23,7 @@ class ConsoleShell : public platform::Shell {
                               platform::Buttons buttons, platform::BoxKind kind) override;
   std::optional<std::string> PickFolder() override;
   void OpenFolder(const std::string& path) override;
-  void FieldChanged(int id, const std::string& text) override;
 
-  // Progress: `field` is the control whose text tells how far the command
-  // has come; `done` turns that text into units done out of `total` units of
-  // `unitBytes` bytes each.
-  void TrackProgress(int field, uint64_t total, uint64_t unitBytes,
-                     std::function<uint64_t(const std::string&)> done);
   void EndProgress();
   // Progress told by an engine: `total` units of `unitBytes` bytes each,
   // then how many are done (drawn at most every 100 ms).
@@ -48,10 +41,8 @@ class ConsoleShell : public platform::Shell {
   bool failed_ = false;
   bool barShown_ = false;
   bool terminal_ = false;
-  int field_ = -1;
   uint64_t total_ = 0;
   uint64_t unitBytes_ = 1;
-  std::function<uint64_t(const std::string&)> done_;
   std::chrono::steady_clock::time_point started_;
   std::chrono::steady_clock::time_point lastDraw_;
 };

@@ -4,16 +4,33 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
-#include "base/numbers.h"
+#include "base/run_report.h"
+#include "inventory/survey.h"
 
 namespace cli {
 namespace {
 
-constexpr uint64_t kChunk = kSurveyChunkBytes;
-
 struct SurveyOptions {
   std::string source;
   std::string bytes;
+};
+
+// Draws the progress bar from the survey's progress.
+class SurveyObserver : public base::Reporter {
+ public:
+  explicit SurveyObserver(ConsoleShell& shell) : shell_(shell) {}
+  void OnProgress(const base::Progress& p) override {
+    if (p.total == 0) return;
+    if (!started_) {
+      started_ = true;
+      shell_.StartProgress(p.total, 1);
+    }
+    shell_.ShowProgress(p.done);
+  }
+
+ private:
+  ConsoleShell& shell_;
+  bool started_ = false;
 };
 
 void PrintRows(const app::Control& list) {
@@ -28,18 +45,8 @@ int Survey(const SurveyOptions& o) {
   // The survey takes its byte count from the progress field; an empty field
   // surveys the whole drive.
   dlg.SetText(app::id::kProgress, o.bytes);
-  const uint64_t count = base::ParseDecimal(o.bytes);
-  uint64_t total = dlg.m_sourceCapacity;
-  if (count >= kChunk && (total == 0 || count / kChunk * kChunk < total)) {
-    total = count / kChunk * kChunk;
-  }
-  // The field counts down from the count; what it has lost is done.
-  if (total > 0) {
-    window.shell.TrackProgress(app::id::kProgress, total, 1, [count](const std::string& text) {
-      return count - base::ParseDecimal(text);
-    });
-  }
-  dlg.Press(app::id::kSearchForSuspects);
+  SurveyObserver observer(window.shell);
+  inventory::SearchForSuspects(dlg, &observer);
   window.shell.EndProgress();
   PrintRows(dlg.bootList());
   PrintRows(dlg.fatList());

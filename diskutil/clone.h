@@ -1,15 +1,15 @@
-// The clone family: a drive copied onto another sector by sector, with five
-// ways around unreadable areas, the Target and StopRun commands, and the
-// stop request they share.
+// The window's clone commands: each reads the window's fields into the clone
+// engine's settings (diskutil/clone_engine.h), runs it, and shows what it
+// reports; with the Target and StopRun commands and the stop request they
+// share.
 //
-//   Clone           chunks of 512 sectors; an unreadable chunk is retried
-//                   sector by sector, bad sectors skipped on both drives
-//   Clone512SecJmp  chunks; an unreadable chunk is skipped whole
-//   ErrBreakClone   chunks; stops at the first unreadable chunk, moves the
-//                   start sector back one chunk, then runs ErrPauseOneSec
-//   OneSectorClone  one sector at a time; bad sectors skipped
-//   ErrPauseOneSec  one sector at a time; stops at the first bad sector,
-//                   sets the start sector past it, then runs Add
+//   Clone           the kClone mode
+//   Clone512SecJmp  the k512SecJmp mode
+//   ErrBreakClone   kErrBreak; moves the start sector back one chunk, then
+//                   runs ErrPauseOneSec
+//   OneSectorClone  the kOneSector mode
+//   ErrPauseOneSec  kErrPause; sets the start sector past the bad one, then
+//                   runs Add
 //
 // The source is the drive picked in the drive list, the target the one the
 // Target command took; the window's fields hold the start sector (1041), the
@@ -19,6 +19,8 @@
 
 #include <atomic>
 
+#include "base/run_report.h"
+#include "diskutil/clone_engine.h"
 #include "window/window_model.h"
 
 namespace diskutil {
@@ -40,6 +42,10 @@ void RequestInterrupt();
 // no row selected the target is cleared, so no clone can run onto a drive
 // nobody picked.
 void Target(app::WindowModel& w);
+
+// Runs the command of `mode` (and the runs it chains) as its button does;
+// every event of the engine also reaches `observer` when one is given.
+void RunCloneCommand(app::WindowModel& w, CloneMode mode, base::Reporter* observer = nullptr);
 
 void Clone(app::WindowModel& w);
 void Clone512SecJmp(app::WindowModel& w);

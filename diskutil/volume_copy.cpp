@@ -1,13 +1,12 @@
 #include "diskutil/volume_copy.h"
 
-#include <cstdlib>
-#include <memory>
+#include <functional>
 #include <string>
-#include <vector>
 
-#include "platform/chunk_reads.h"
-#include "platform/volumes.h"
+#include "base/chunk.h"
 #include "base/numbers.h"
+#include "diskutil/volume_copy_engine.h"
+#include "platform/volumes.h"
 
 namespace diskutil {
 namespace {
@@ -16,20 +15,11 @@ using platform::Access;
 using platform::Answer;
 using platform::BoxKind;
 using platform::Buttons;
-using platform::ChunkRead;
 using platform::DeviceHandle;
 
-constexpr uint32_t kCopyChunk = 0x40000;
+constexpr uint32_t kCopyChunk = base::kChunkBytes;
 constexpr uint32_t kRawChunk = 10485760;
 constexpr uint32_t kSector = platform::kSectorSize;
-
-struct FreeDeleter {
-  void operator()(uint8_t* p) const { std::free(p); }
-};
-using Block = std::unique_ptr<uint8_t, FreeDeleter>;
-
-// A zero-filled block, or null when there is no memory for it.
-Block ZeroedBlock(size_t bytes) { return Block(static_cast<uint8_t*>(std::calloc(bytes, 1))); }
 
 // A volume text is a root, "D:\"; the device is "\\.\" and the text without
 // its last character. Only a drive letter is opened that way: any other text
@@ -84,36 +74,54 @@ bool OpenPair(app::WindowModel& w, const std::string& source, const std::string&
   return true;
 }
 
-// The loop of Copy and DVDCopy: each chunk read goes whole to the target,
-// which is flushed after it. With `retrySectors` an unreadable chunk is read
-// again sector by sector, else it ends the copy. The pass ends at the end of
-// the source, also when the source tells its end by a failed read. A write
-// that fails stops the copy with a message instead of "done".
+// Shows a pass's events in field 1043: the bytes of each unreadable chunk
+// that could not be read ("bad:N", counted within the chunk), and after each
+// chunk what `shown` makes of the bytes handled.
+class FieldReporter : public base::Reporter {
+ public:
+  FieldReporter(app::WindowModel& w, uint32_t chunkBytes, bool showBad,
+                std::function<uint64_t(uint64_t)> shown)
+      : w_(w), chunkSectors_(chunkBytes / kSector), showBad_(showBad), shown_(std::move(shown)) {}
+  void OnProgress(const base::Progress& p) override {
+    w_.SetText(app::id::kVolumeProgress, base::FormatDecimal(shown_(p.done)));
+  }
+  void OnUnreadable(uint64_t sector, uint64_t sectors) override {
+    // Only the sectors of a retried chunk are shown, not a chunk that ends a copy.
+    if (!showBad_) return;
+    const uint64_t chunk = sector / chunkSectors_;
+    if (!inChunk_ || chunk != chunk_) badBytes_ = 0;
+    inChunk_ = true;
+    chunk_ = chunk;
+    badBytes_ += sectors * kSector;
+    ShowBad(w_, badBytes_);
+  }
+
+ private:
+  app::WindowModel& w_;
+  uint64_t chunkSectors_;
+  bool showBad_;
+  std::function<uint64_t(uint64_t)> shown_;
+  bool inChunk_ = false;
+  uint64_t chunk_ = 0;
+  uint64_t badBytes_ = 0;
+};
+
+// Copy and DVDCopy: the engine copies; field 1043 shows the bytes copied and
+// "done" at the end. A write that fails stops the copy with a message
+// instead of "done".
 void CopyChunks(app::WindowModel& w, VolumePair& pair, bool retrySectors) {
-  std::vector<uint8_t> buffer(kCopyChunk);
-  const platform::PassBound bound(*pair.source);
-  uint64_t copied = 0;
-  while (!bound.Reached(pair.source->Position())) {
-    uint32_t got = 0;
-    const ChunkRead read = platform::ReadZeroedChunk(*pair.source, buffer.data(), kCopyChunk, &got);
-    if (read == ChunkRead::kEnd) break;
-    if (read == ChunkRead::kFailed) {
-      if (!retrySectors) break;
-      const uint64_t bad = platform::ReadSectorsOneByOne(
-          *pair.source, buffer.data(), kCopyChunk / kSector,
-          [&w](uint64_t badBytes) { ShowBad(w, badBytes); });
-      if (bound.EndsAt(bad, kCopyChunk)) break;
-    }
-    uint32_t written = 0;
-    if (!pair.target->Write(buffer.data(), kCopyChunk, &written) || !pair.target->Flush()) {
-      w.AppMessageBox("write target disk error");
-      return;
-    }
-    copied += kCopyChunk;
-    w.SetText(app::id::kVolumeProgress, base::FormatDecimal(copied));
+  VolumeCopySettings settings;
+  settings.source = pair.source.get();
+  settings.target = pair.target.get();
+  settings.chunkBytes = kCopyChunk;
+  settings.retrySectors = retrySectors;
+  FieldReporter reporter(w, kCopyChunk, retrySectors, [](uint64_t done) { return done; });
+  // Copy ends quietly at an unreadable chunk, as at the end of the source.
+  if (RunVolumeCopy(settings, reporter) == VolumeCopyEnd::kWriteFailed) {
+    w.AppMessageBox("write target disk error");
+    return;
   }
   w.SetText(app::id::kVolumeProgress, "done");
-  pair.target->Flush();
 }
 
 // RawRecovery's first step: can the volume's first sector be read? Its
@@ -124,7 +132,7 @@ void CheckBootSectorReadable(app::WindowModel& w, const std::string& root) {
     w.AppMessageBox("open target disk error");
     return;
   }
-  Block sector = ZeroedBlock(kSector);
+  base::AlignedBuffer sector = base::MakeAlignedBuffer(kSector);
   if (!sector) {
     w.MessageBox("no memory to get boot sector", "error");
     return;
@@ -192,25 +200,14 @@ void RawRecovery(app::WindowModel& w) {
   }
   // Without a size from the query, the count starts at the device's length.
   if (!sized && !volume->Length(&toGo)) toGo = 0;
-  // One block for the whole pass.
-  Block block = ZeroedBlock(kRawChunk);
-  if (!block) {
+  VolumeCopySettings settings;
+  settings.source = volume.get();
+  settings.chunkBytes = kRawChunk;
+  settings.retrySectors = true;
+  FieldReporter reporter(w, kRawChunk, true, [toGo](uint64_t done) { return toGo - done; });
+  if (RunVolumeCopy(settings, reporter) == VolumeCopyEnd::kNoMemory) {
     w.MessageBox("no memory to copy", "error");
     return;
-  }
-  const platform::PassBound bound(*volume);
-  while (!bound.Reached(volume->Position())) {
-    uint32_t got = 0;
-    const ChunkRead read = platform::ReadZeroedChunk(*volume, block.get(), kRawChunk, &got);
-    if (read == ChunkRead::kEnd) break;
-    if (read == ChunkRead::kFailed) {
-      const uint64_t bad = platform::ReadSectorsOneByOne(
-          *volume, block.get(), kRawChunk / kSector,
-          [&w](uint64_t badBytes) { ShowBad(w, badBytes); });
-      if (bound.EndsAt(bad, kRawChunk)) break;
-    }
-    toGo -= kRawChunk;
-    w.SetText(app::id::kVolumeProgress, base::FormatDecimal(toGo));
   }
   w.SetText(app::id::kVolumeProgress, "done");
 }
