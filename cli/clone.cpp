@@ -1,11 +1,15 @@
 // lumisave clone: one drive copied onto another, sector by sector.
+#include <cstring>
+#include <ctime>
 #include <iostream>
+#include <memory>
 #include <map>
 #include <optional>
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "diskutil/clone.h"
+#include "diskutil/rescue_map.h"
 #include "platform/fs.h"
 #include "platform/signals.h"
 #include "base/run_report.h"
@@ -21,7 +25,39 @@ struct CloneOptions {
   std::string mode = "clone";
   std::string start;
   std::string add;
+  std::string mapfile;
   bool log = false;
+};
+
+// The clone's map and the file it is written to: made afresh for the
+// source's capacity, written whole (a new file renamed over the old one) by
+// the engine every 10 seconds and when a run ends. A failed write is said
+// once.
+class MapKeeper {
+ public:
+  MapKeeper(const std::string& path, uint64_t sourceBytes, const CloneOptions& o)
+      : path_(path), map_(sourceBytes) {
+    header_.commandLine = "lumisave clone --source " + o.source + " --target " + o.target +
+                          " --mode " + o.mode + " --mapfile " + o.mapfile;
+    header_.startTime = diskutil::MapTime(std::time(nullptr));
+  }
+  diskutil::RescueMap& map() { return map_; }
+  void Save() {
+    header_.currentTime = diskutil::MapTime(std::time(nullptr));
+    const int error = platform::ReplaceFileAtomically(path_, map_.Serialize(header_));
+    if (error != 0 && !warned_) {
+      warned_ = true;
+      std::cerr << "lumisave: cannot write the map " << path_ << ": " << std::strerror(error)
+                << std::endl;
+    }
+  }
+  bool failed() const { return warned_; }
+
+ private:
+  std::string path_;
+  diskutil::RescueMap map_;
+  diskutil::MapHeader header_;
+  bool warned_ = false;
 };
 
 // The --mode words and the modes they run.
@@ -99,6 +135,11 @@ void PrintOutcome(const app::CMainDlg& dlg, const std::string& mode,
 }
 
 int RunClone(const CloneOptions& o, const Context& context) {
+  if (!o.mapfile.empty() && platform::Exists(o.mapfile)) {
+    std::cerr << "lumisave: --mapfile " << o.mapfile
+              << " exists; going on from an earlier map is not supported yet" << std::endl;
+    return 2;
+  }
   Window window(context.preset(), ImageFiles({o.source, o.target}));
   app::CMainDlg& dlg = window.dlg;
   PickTarget(window, o.target);
@@ -113,9 +154,16 @@ int RunClone(const CloneOptions& o, const Context& context) {
   if (!o.add.empty()) dlg.SetText(id::kAddValue, o.add);
   if (o.log) dlg.Press(id::kClear123);
 
+  std::unique_ptr<MapKeeper> keeper;
+  if (!o.mapfile.empty()) keeper = std::make_unique<MapKeeper>(o.mapfile, dlg.m_sourceCapacity, o);
   CloneObserver observer(window.shell);
   StopClonesOnCtrlC();
-  diskutil::RunCloneCommand(dlg, Modes().at(o.mode), &observer);
+  if (keeper) {
+    diskutil::RunCloneCommand(dlg, Modes().at(o.mode), &observer, &keeper->map(),
+                              [&keeper] { keeper->Save(); });
+  } else {
+    diskutil::RunCloneCommand(dlg, Modes().at(o.mode), &observer);
+  }
   platform::ReleaseInterrupt();
   window.shell.EndProgress();
   PrintOutcome(dlg, o.mode, observer);
@@ -168,6 +216,10 @@ void RegisterClone(CLI::App& app, Context& context) {
   cmd->add_option("--add", options->add,
                   "Sectors to step past a bad sector after errpause (default 0)")
       ->check(DecimalNumber());
+  cmd->add_option("--mapfile", options->mapfile,
+                  "Keep a map of the source in FILE (a new file) in the ddrescue mapfile "
+                  "format: areas copied (+), unreadable (-), skipped by 512secjmp (*) and "
+                  "not tried (?), written every 10 seconds and when the clone ends or stops");
   cmd->add_flag("--log", options->log,
                 "Start a fresh bad-sector log 123.txt in the current folder first");
   AddAnswerFlags(*cmd, context);

@@ -111,8 +111,9 @@ class WindowReporter : public base::Reporter {
 // of both drives.
 class CloneCommand {
  public:
-  CloneCommand(app::WindowModel& w, const Variant& v, base::Reporter* observer)
-      : w_(w), v_(v), observer_(observer) {}
+  CloneCommand(app::WindowModel& w, const Variant& v, base::Reporter* observer, RescueMap* map,
+               const std::function<void()>& saveMap)
+      : w_(w), v_(v), observer_(observer), map_(map), saveMap_(saveMap) {}
   End Execute();
 
  private:
@@ -123,6 +124,8 @@ class CloneCommand {
   app::WindowModel& w_;
   const Variant& v_;
   base::Reporter* observer_;
+  RescueMap* map_;
+  const std::function<void()>& saveMap_;
   platform::DeviceHandle source_;
   platform::DeviceHandle target_;
   uint64_t targetEnd_ = 0;
@@ -151,6 +154,8 @@ End CloneCommand::Execute() {
   settings.sourceCapacity = w_.m_sourceCapacity;
   settings.targetCapacity = w_.m_targetCapacity;
   settings.stop = &g_stopRequest;
+  settings.map = map_;
+  settings.saveMap = saveMap_;
 
   WindowReporter reporter(w_, v_.mode, observer_);
   const CloneEnd end = RunClone(settings, reporter);
@@ -228,10 +233,11 @@ bool CloneCommand::TargetIsSource() {
 // than opening the same drives a second time.
 bool g_running = false;
 
-End RunVariant(app::WindowModel& w, const Variant& v, base::Reporter* observer) {
+End RunVariant(app::WindowModel& w, const Variant& v, base::Reporter* observer, RescueMap* map,
+               const std::function<void()>& saveMap) {
   if (g_running) return End::kEarly;
   g_running = true;
-  CloneCommand run(w, v, observer);
+  CloneCommand run(w, v, observer, map, saveMap);
   const End end = run.Execute();
   g_running = false;
   return end;
@@ -269,13 +275,14 @@ void Target(app::WindowModel& w) {
   w.UpdateData(false);
 }
 
-void RunCloneCommand(app::WindowModel& w, CloneMode mode, base::Reporter* observer) {
-  const End end = RunVariant(w, VariantOf(mode), observer);
+void RunCloneCommand(app::WindowModel& w, CloneMode mode, base::Reporter* observer,
+                     RescueMap* map, const std::function<void()>& saveMap) {
+  const End end = RunVariant(w, VariantOf(mode), observer, map, saveMap);
   // ErrBreakClone: whatever ended the loop, the sector-by-sector pass
   // follows; not after an early end, a failed write, or Ctrl-C.
   // ErrPauseOneSec: a run whose loop ended steps the start sector by Add.
   if (mode == CloneMode::kErrBreak && end == End::kLoop && !g_interruptRequest) {
-    RunCloneCommand(w, CloneMode::kErrPause, observer);
+    RunCloneCommand(w, CloneMode::kErrPause, observer, map, saveMap);
   } else if (mode == CloneMode::kErrPause && end == End::kLoop) {
     Add(w);
   }

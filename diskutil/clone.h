@@ -18,6 +18,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 
 #include "base/run_report.h"
 #include "diskutil/clone_engine.h"
@@ -44,8 +45,10 @@ void RequestInterrupt();
 void Target(app::WindowModel& w);
 
 // Runs the command of `mode` (and the runs it chains) as its button does;
-// every event of the engine also reaches `observer` when one is given.
-void RunCloneCommand(app::WindowModel& w, CloneMode mode, base::Reporter* observer = nullptr);
+// every event of the engine also reaches `observer` when one is given, and
+// the runs keep `map` (written by `saveMap`) when one is given.
+void RunCloneCommand(app::WindowModel& w, CloneMode mode, base::Reporter* observer = nullptr,
+                     RescueMap* map = nullptr, const std::function<void()>& saveMap = {});
 
 void Clone(app::WindowModel& w);
 void Clone512SecJmp(app::WindowModel& w);

@@ -40,6 +40,7 @@ class CloneRun {
   void Report(uint64_t sector, uint64_t sectors);
   void Log(uint64_t sector, const char* tail = "");
   void ReportProgress();
+  void KeepMap(bool ending);
 
   const CloneSettings& s_;
   base::Reporter& r_;
@@ -53,6 +54,7 @@ class CloneRun {
   bool broke_ = false;
   bool stopped_ = false;
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point mapSaved_ = started_;
 };
 
 CloneEnd CloneRun::Execute() {
@@ -93,6 +95,7 @@ CloneEnd CloneRun::Execute() {
   const Step step = Loop();
   s_.target->Flush();
   if (step == Step::kWriteFailed) s_.source->Flush();
+  KeepMap(true);
 
   end.outcome = base::RunOutcome::kEndOfDrive;
   end.resumeSector = broke_ ? resume_ : current_;
@@ -144,6 +147,7 @@ Step CloneRun::Loop() {
     toGo_ = toGo_ > unit_ ? toGo_ - unit_ : 0;
     if (toGo_ < unit_) return Step::kLeave;
     ReportProgress();
+    KeepMap(false);
     if (s_.stop != nullptr && *s_.stop) {
       stopped_ = true;
       return Step::kLeave;
@@ -177,8 +181,26 @@ Step CloneRun::Write(const uint8_t* data, uint32_t count) {
   if (fits > 0 && (!target.Write(data, fits, &written) || written != fits)) {
     return Step::kWriteFailed;
   }
+  if (s_.map != nullptr && fits > 0) s_.map->NoteCopied(position, fits);
   if (fits < count) target.Skip(count - fits);
-  return target.Flush() ? Step::kGoOn : Step::kWriteFailed;
+  if (!target.Flush()) return Step::kWriteFailed;
+  if (s_.map != nullptr) s_.map->CommitCopied();
+  return Step::kGoOn;
+}
+
+// Moves the map's position to the next sector, and writes the map when the
+// run ends or 10 seconds went by since it was last written.
+void CloneRun::KeepMap(bool ending) {
+  if (s_.map == nullptr) return;
+  const uint64_t at = current_ * kSector;
+  const bool finished = ending && s_.map->Total(AreaStatus::kNotTried) == 0;
+  s_.map->SetPosition(at < s_.map->size() ? at : s_.map->size(),
+                      finished ? MapPhase::kFinished : MapPhase::kCopying);
+  if (!s_.saveMap) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (!ending && now - mapSaved_ < std::chrono::seconds(10)) return;
+  mapSaved_ = now;
+  s_.saveMap();
 }
 
 Step CloneRun::Unreadable() {
@@ -242,6 +264,11 @@ void CloneRun::SkipPast(uint64_t sector, uint64_t sectors) {
 
 void CloneRun::Report(uint64_t sector, uint64_t sectors) {
   bad_ += sectors;
+  // A chunk errbreak stops at stays not tried: the next run reads it.
+  if (s_.map != nullptr && s_.mode != CloneMode::kErrBreak) {
+    s_.map->Set(sector * kSector, sectors * kSector,
+                s_.mode == CloneMode::k512SecJmp ? AreaStatus::kSkipped : AreaStatus::kBad);
+  }
   r_.OnUnreadable(sector, sectors);
 }
 

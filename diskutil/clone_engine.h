@@ -12,8 +12,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 #include "base/run_report.h"
+#include "diskutil/rescue_map.h"
 #include "platform/device.h"
 
 namespace diskutil {
@@ -32,6 +34,12 @@ struct CloneSettings {
   uint64_t targetCapacity = 0;
   bool logBadSectors = true;   // records go to the bad-sector log (when it exists)
   const std::atomic<bool>* stop = nullptr;  // when set, the run ends after the unit in hand
+  // The map of the source, kept when given: bytes become copied once the
+  // target was flushed after them, a bad sector a mode steps over becomes
+  // unreadable and a chunk 512secjmp skips becomes skipped. `saveMap` writes
+  // it: every 10 seconds of a run and when the run ends.
+  RescueMap* map = nullptr;
+  std::function<void()> saveMap;
 };
 
 // How RunClone ended, for a caller that words its own messages.

@@ -80,6 +80,34 @@ TEST(CloneCommand, StepwiseModesTellWhereToGoOn) {
   EXPECT_EQ(dst[0], 0xEE);
 }
 
+TEST(CloneCommand, KeepsAMapThatAnotherRescueToolReads) {
+  TempDir dir;
+  const Bytes source = Pattern(4 << 20, 4);
+  WriteFile(dir / "src.img", source);
+  WriteFile(dir / "dst.img", Bytes(4 << 20, 0xEE));
+  Result r = Shell(dir.path(), Lumisave() + " --source src.img --target dst.img --yes "
+                                          "--mapfile card.map");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(ReadFile(dir / "dst.img"), source);
+  const Bytes written = ReadFile(dir / "card.map");
+  const std::string map(written.begin(), written.end());
+  // The whole source copied: one area, and the run finished at its end.
+  EXPECT_NE(map.find("\n0x00400000     +"), std::string::npos) << map;
+  EXPECT_NE(map.find("\n0x00000000  0x00400000  +\n"), std::string::npos) << map;
+  if (!Shell(dir.path(), "command -v ddrescuelog").output.empty()) {
+    Result t = Shell(dir.path(), "ddrescuelog -t card.map");
+    EXPECT_EQ(t.status, 0) << t.output;
+    EXPECT_NE(t.output.find("rescued"), std::string::npos) << t.output;
+  }
+  // A map that is there already is not overwritten, and nothing is cloned.
+  WriteFile(dir / "dst.img", Bytes(4 << 20, 0xEE));
+  r = Shell(dir.path(), Lumisave() + " --source src.img --target dst.img --yes --mapfile card.map");
+  EXPECT_EQ(r.status, 2) << r.output;
+  EXPECT_NE(r.output.find("--mapfile card.map exists"), std::string::npos) << r.output;
+  EXPECT_EQ(ReadFile(dir / "card.map"), written);
+  EXPECT_EQ(ReadFile(dir / "dst.img"), Bytes(4 << 20, 0xEE));
+}
+
 TEST(CloneCommand, RefusalsAndBadUsage) {
   TempDir dir;
   WriteFile(dir / "src.img", Pattern(1 << 20, 3));

@@ -183,6 +183,57 @@ TEST(CloneEngine, StopsFailuresAndRefusals) {
   }
 }
 
+TEST(CloneEngine, KeepsTheMapOfTheSource) {
+  using diskutil::AreaStatus;
+  using diskutil::CloneMode;
+  using diskutil::MapArea;
+  constexpr uint64_t kBytes = kSectors * 512;
+  constexpr uint64_t kChunkBytes = kChunk * 512;
+  struct Case {
+    const char* name;
+    CloneMode mode;
+    uint64_t failWritesFrom;  // byte offset on the target, or none
+    std::vector<MapArea> areas;
+  };
+  const Case cases[] = {
+      {"clone: bad sectors unreadable, the rest copied",
+       CloneMode::kClone,
+       UINT64_MAX,
+       {{0, 700 * 512, AreaStatus::kCopied},
+        {700 * 512, 2 * 512, AreaStatus::kBad},
+        {702 * 512, kBytes - 702 * 512, AreaStatus::kCopied}}},
+      {"512secjmp: the chunk skipped",
+       CloneMode::k512SecJmp,
+       UINT64_MAX,
+       {{0, kChunkBytes, AreaStatus::kCopied},
+        {kChunkBytes, kChunkBytes, AreaStatus::kSkipped},
+        {2 * kChunkBytes, 2 * kChunkBytes, AreaStatus::kCopied}}},
+      {"errbreak: the chunk it stops at stays not tried",
+       CloneMode::kErrBreak,
+       UINT64_MAX,
+       {{0, kChunkBytes, AreaStatus::kCopied}, {kChunkBytes, 3 * kChunkBytes, AreaStatus::kNotTried}}},
+      {"a refused write: nothing past the last flush is copied",
+       CloneMode::kOneSector,
+       600 * 512,
+       {{0, 600 * 512, AreaStatus::kCopied}, {600 * 512, kBytes - 600 * 512, AreaStatus::kNotTried}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Drives d({700, 701});
+    if (c.failWritesFrom != UINT64_MAX) d.tgt->FailWritesFrom(c.failWritesFrom);
+    diskutil::RescueMap map(kBytes);
+    int saves = 0;
+    diskutil::CloneSettings s = CloneOver(d, c.mode);
+    s.map = &map;
+    s.saveMap = [&saves] { ++saves; };
+    Recorder r;
+    diskutil::RunClone(s, r);
+    EXPECT_EQ(map.Areas(), c.areas);
+    EXPECT_EQ(saves, 1);  // at the end: the run is shorter than 10 seconds
+    EXPECT_EQ(map.position(), std::min(r.end.resumeSector * 512, kBytes));
+  }
+}
+
 Bytes BootLike(const char* at3, const char* at82) {
   Bytes s(512, 0);
   std::memcpy(&s[3], at3, std::strlen(at3));
