@@ -85,8 +85,8 @@ class CMainDlg : public WindowModel {
   void OnTypeCheckBox(int boxId);
   void OnPstRecovery();
   void OnOffice();
-  // The flag a type's check box is bound to.
-  int& TypeFlag(int boxId);
+  // The flag a type's check box is bound to; null when `boxId` is none.
+  int* TypeFlag(int boxId);
   // Whether the type of table index `index` is looked for by Start Recovery.
   bool TypeEnabled(size_t index);
   // The folders the last scan wrote into, in scan order.

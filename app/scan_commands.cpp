@@ -30,7 +30,7 @@ class WindowReporter : public base::Reporter {
     if (marks_) {
       marks_ = false;
       for (const scan::TypeEntry& e : scan::FileTypes()) {
-        if (e.type->always) w_.TypeFlag(e.boxId) = 1;
+        if (int* flag = e.type->always ? w_.TypeFlag(e.boxId) : nullptr) *flag = 1;
       }
     }
     w_.SetText(id::kProgress, base::FormatDecimal(p.at * platform::kSectorSize));
@@ -114,19 +114,17 @@ ScanRange CMainDlg::RangeFromFields() const {
   return range;
 }
 
-int& CMainDlg::TypeFlag(int boxId) {
+int* CMainDlg::TypeFlag(int boxId) {
   for (const CheckBinding& b : kCheckBindings) {
-    if (b.id == boxId) return this->*(b.flag);
+    if (b.id == boxId) return &(this->*(b.flag));
   }
-  static int none = 0;
-  none = 0;
-  return none;
+  return nullptr;
 }
 
 bool CMainDlg::TypeEnabled(size_t index) {
   const scan::TypeEntry& e = scan::FileTypes()[index];
   if (e.type->always) return true;
-  if (e.boxId != 0) return TypeFlag(e.boxId) == 1;
+  if (const int* flag = TypeFlag(e.boxId)) return *flag == 1;
   return m_types.ticked.count(index) != 0;
 }
 
@@ -191,7 +189,7 @@ void CMainDlg::OnTypeCheckBox(int boxId) {
     AppMessageBox("Please input Directory to output files");
     return;
   }
-  if (TypeFlag(boxId) == 0) return;
+  if (const int* flag = TypeFlag(boxId); flag == nullptr || *flag == 0) return;
   m_types.folders.resize(scan::FileTypes().size());
   std::string& folder = m_types.folders[scan::FolderSlot(static_cast<size_t>(index))];
   folder = m_types.root + t.folderName;

@@ -23,7 +23,8 @@ class PlainOutputFile : public OutputFile {
   platform::DeviceHandle handle_;
 };
 
-// Appends a run, joined to the last one when it goes on where that ends.
+}  // namespace
+
 void AddRun(std::vector<base::ByteRun>& runs, const base::ByteRun& run) {
   if (run.length == 0) return;
   if (!runs.empty()) {
@@ -37,7 +38,12 @@ void AddRun(std::vector<base::ByteRun>& runs, const base::ByteRun& run) {
   runs.push_back(run);
 }
 
-}  // namespace
+std::unique_ptr<OutputFile> CreateOrTell(CarveContext& context, const std::string& folder,
+                                         const std::string& path) {
+  std::unique_ptr<OutputFile> out = folder.empty() ? nullptr : context.sink.Create(path);
+  if (!out) context.reporter.OnNotice(base::Notice::kCreateFailed, path);
+  return out;
+}
 
 bool SourceReader::ReadAt(uint64_t offset, void* buffer, uint32_t count, uint32_t* got) {
   const uint64_t saved = device_.Position();
@@ -110,11 +116,8 @@ std::string RenameInFolder(FileSink& sink, const std::string& path, const std::s
 int CopyOut(uint64_t sector, CarveContext& context, const std::string& folder,
             const char* extension, uint64_t boundSectors, CopyRules& rules) {
   const std::string path = OutputPath(folder, sector, extension);
-  std::unique_ptr<OutputFile> out = folder.empty() ? nullptr : context.sink.Create(path);
-  if (!out) {
-    context.reporter.OnNotice(base::Notice::kCreateFailed, path);
-    return 0;
-  }
+  std::unique_ptr<OutputFile> out = CreateOrTell(context, folder, path);
+  if (!out) return 0;
 
   // The copy buffer starts zeroed: a first read shorter than an end marker
   // then yields zeros, never bytes left in memory by something else.

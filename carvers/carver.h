@@ -12,7 +12,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "base/chunk.h"
 #include "base/run_report.h"
@@ -147,6 +149,16 @@ class MarkerEnd : public CopyRules {
 // written into the root of the file system.
 int CopyOut(uint64_t sector, CarveContext& context, const std::string& folder,
             const char* extension, uint64_t boundSectors, CopyRules& rules);
+
+// Creates `path` in `folder` through the sink; when it cannot be created
+// (also for an empty folder text), the reporter hears kCreateFailed with the
+// path. Returns: the open file, or null.
+std::unique_ptr<OutputFile> CreateOrTell(CarveContext& context, const std::string& folder,
+                                         const std::string& path);
+
+// Appends a run to a file's runs, joined to the last one when it goes on
+// where that one ends.
+void AddRun(std::vector<base::ByteRun>& runs, const base::ByteRun& run);
 
 // folder + "/" + decimal sector number (empty for 0) + "." + extension.
 std::string OutputPath(const std::string& folder, uint64_t sector, const char* extension);

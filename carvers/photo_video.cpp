@@ -105,11 +105,8 @@ int CopyExact(uint64_t sector, CarveContext& context, const std::string& folder,
               const formats::Walk& walk) {
   const std::string name = (sector == 0 ? std::string("0") : base::FormatDecimal(sector));
   const std::string path = folder + "/" + name + "." + walk.extension;
-  std::unique_ptr<OutputFile> out = folder.empty() ? nullptr : context.sink.Create(path);
-  if (!out) {
-    context.reporter.OnNotice(base::Notice::kCreateFailed, path);
-    return 0;
-  }
+  std::unique_ptr<OutputFile> out = CreateOrTell(context, folder, path);
+  if (!out) return 0;
   base::AlignedBuffer buffer = base::MakeAlignedBuffer(kChunkBytes);
   if (!buffer) return 0;
   base::FileRecord record;
@@ -126,11 +123,7 @@ int CopyExact(uint64_t sector, CarveContext& context, const std::string& folder,
     uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(ok ? got : 0, want64));
     if (take == 0) break;  // the drive ended or could not be read: the file ends here
     out->Write(buffer.get(), take);
-    if (!record.runs.empty() && record.runs.back().driveOffset + record.runs.back().length == at) {
-      record.runs.back().length += take;
-    } else {
-      record.runs.push_back({done, at, take, false});
-    }
+    AddRun(record.runs, {done, at, take, false});
     done += take;
   }
   out.reset();

@@ -78,7 +78,7 @@ class ScanObserver : public base::Reporter {
 
 // Sets the output folder, clicks the source, then runs the scan `run` with
 // the range of the options and a progress bar on a terminal.
-void RunScanCommand(Window& window, const ScanOptions& options, ScanObserver& observer,
+void RunScanCommand(Window& window, const ScanOptions& options,
                     const std::function<void(const app::ScanRange&)>& run);
 
 // One line per folder on stderr: "FOLDER: N files, SIZE", counting the files

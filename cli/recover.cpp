@@ -91,7 +91,7 @@ int Recover(const RecoverOptions& o, const Context& context) {
     }
   }
   ScanObserver observer(window.shell);
-  RunScanCommand(window, o, observer,
+  RunScanCommand(window, o,
                  [&dlg, &observer](const app::ScanRange& range) {
                    dlg.StartRecovery(range, &observer);
                  });
@@ -136,9 +136,8 @@ void ScanObserver::OnProgress(const base::Progress& p) {
   shell_.ShowProgress(p.done);
 }
 
-void RunScanCommand(Window& window, const ScanOptions& o, ScanObserver& observer,
+void RunScanCommand(Window& window, const ScanOptions& o,
                     const std::function<void(const app::ScanRange&)>& run) {
-  (void)observer;
   window.dlg.SetText(app::id::kOutputFolder, o.out);
   SelectSource(window, o.source);
   app::ScanRange range;

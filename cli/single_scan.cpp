@@ -20,7 +20,7 @@ void Register(CLI::App& app, Context& context, const SingleScan& scan) {
   cmd->callback([options, &context, scan] {
     Window window(context.preset(), ImageFiles({options->source}));
     ScanObserver observer(window.shell);
-    RunScanCommand(window, *options, observer, [&window, &observer, scan](const app::ScanRange& r) {
+    RunScanCommand(window, *options, [&window, &observer, scan](const app::ScanRange& r) {
       window.dlg.RunSingleTypeScan(scan.typeName, scan.folderName, r, &observer);
     });
     if (::isatty(STDERR_FILENO) == 1) {
