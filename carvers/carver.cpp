@@ -120,9 +120,9 @@ int CopyOut(uint64_t sector, CarveContext& context, const std::string& folder,
   if (!out) return 0;
 
   // The copy buffer starts zeroed: a first read shorter than an end marker
-  // then yields zeros, never bytes left in memory by something else.
-  base::AlignedBuffer buffer = base::MakeAlignedBuffer(kChunkBytes);
-  if (!buffer) return 0;
+  // then yields zeros, never bytes left in memory by an earlier file.
+  uint8_t* const buffer = context.copyBuffer;
+  std::memset(buffer, 0, kChunkBytes);
   // A failed read delivers nothing and leaves the read offset where it was.
   uint64_t offset = sector * platform::kSectorSize;
   uint64_t length = 0;
@@ -133,14 +133,14 @@ int CopyOut(uint64_t sector, CarveContext& context, const std::string& folder,
     remaining -= passSectors;
     uint32_t got = 0;
     const uint64_t at = offset;
-    if (context.source.ReadAt(offset, buffer.get(),
+    if (context.source.ReadAt(offset, buffer,
                               static_cast<uint32_t>(passSectors * platform::kSectorSize), &got)) {
       offset += got;
     } else {
       got = 0;
     }
-    uint32_t count = rules.EndOfPass(buffer.get(), got, remaining);
-    out->Write(buffer.get(), count);
+    uint32_t count = rules.EndOfPass(buffer, got, remaining);
+    out->Write(buffer, count);
     // The bytes this pass read come from the drive; any written beyond
     // them (an end rule's bytes after a short read) did not.
     const uint64_t fromDrive = count < got ? count : got;

@@ -79,6 +79,9 @@ struct CarveContext {
   // found once, at its first packet, not again at each later sector where
   // its packets line up with a sector start.
   uint64_t streamEnd = 0;
+  // A buffer of kChunkBytes, aligned for direct reads, that the copies use
+  // one after the other: a scan gets it once rather than once per file.
+  uint8_t* copyBuffer = nullptr;
 };
 
 // The folder is passed by reference: the carvers only read it, and a sector

@@ -107,8 +107,7 @@ int CopyExact(uint64_t sector, CarveContext& context, const std::string& folder,
   const std::string path = folder + "/" + name + "." + walk.extension;
   std::unique_ptr<OutputFile> out = CreateOrTell(context, folder, path);
   if (!out) return 0;
-  base::AlignedBuffer buffer = base::MakeAlignedBuffer(kChunkBytes);
-  if (!buffer) return 0;
+  uint8_t* const buffer = context.copyBuffer;
   base::FileRecord record;
   record.path = path;
   record.type = context.type;
@@ -119,10 +118,10 @@ int CopyExact(uint64_t sector, CarveContext& context, const std::string& folder,
     const uint32_t pass = static_cast<uint32_t>((want64 + kSector - 1) / kSector * kSector);
     uint32_t got = 0;
     const uint64_t at = sector * kSector + done;
-    const bool ok = context.source.ReadAt(at, buffer.get(), pass, &got);
+    const bool ok = context.source.ReadAt(at, buffer, pass, &got);
     uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(ok ? got : 0, want64));
     if (take == 0) break;  // the drive ended or could not be read: the file ends here
-    out->Write(buffer.get(), take);
+    out->Write(buffer, take);
     AddRun(record.runs, {done, at, take, false});
     done += take;
   }

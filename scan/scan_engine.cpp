@@ -30,11 +30,11 @@ base::RunEnd RunScan(const ScanSettings& settings, base::Reporter& reporter) {
   carvers::SourceReader source(*settings.source);
   carvers::FileSink plainSink;
   carvers::FileSink& sink = settings.sink != nullptr ? *settings.sink : plainSink;
-  carvers::CarveContext context{source, sink, reporter, "", 0};
-  const FirstByteFilter filter = BuildFirstByteFilter(settings.types);
-
   base::AlignedBuffer chunk = base::MakeAlignedBuffer(base::kChunkBytes);
-  if (!chunk) {
+  base::AlignedBuffer copy = base::MakeAlignedBuffer(base::kChunkBytes);
+  carvers::CarveContext context{source, sink, reporter, "", 0, copy.get()};
+  const FirstByteFilter filter = BuildFirstByteFilter(settings.types);
+  if (!chunk || !copy) {
     end.outcome = base::RunOutcome::kFailed;
     end.why = "out of memory";
     reporter.OnEnd(end);

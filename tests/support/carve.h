@@ -33,7 +33,8 @@ inline int Carve(carvers::CarveFn carve, uint64_t sector, platform::Device& devi
   carvers::SourceReader source(device);
   carvers::FileSink sink;
   ShellReporter reporter(shell);
-  carvers::CarveContext context{source, sink, reporter, "", 0};
+  base::AlignedBuffer copy = base::MakeAlignedBuffer(carvers::kChunkBytes);
+  carvers::CarveContext context{source, sink, reporter, "", 0, copy.get()};
   return carve(sector, bytes, folder, context);
 }
 
