@@ -7,14 +7,14 @@
 
 #include "app/main_dlg.h"
 #include "platform/drives.h"
-#include "platform/shell.h"
+#include "window/shell.h"
 #include "platform/wbem.h"
 
 namespace app {
 
 class CMainApp {
  public:
-  CMainApp(platform::ManagementLayer& layer, platform::Shell& shell,
+  CMainApp(platform::ManagementLayer& layer, app::Shell& shell,
            platform::DeviceOpener& opener)
       : layer_(layer), shell_(shell), opener_(opener) {}
 
@@ -32,7 +32,7 @@ class CMainApp {
 
  private:
   platform::ManagementLayer& layer_;
-  platform::Shell& shell_;
+  app::Shell& shell_;
   platform::DeviceOpener& opener_;
   bool windowShown_ = false;
 };

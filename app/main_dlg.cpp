@@ -3,9 +3,10 @@
 #include <cctype>
 #include <map>
 
+#include "base/numbers.h"
+#include "platform/drives.h"
 #include "platform/fs.h"
 #include "scan/file_types.h"
-#include "base/numbers.h"
 
 #include "base/text.h"
 
@@ -62,8 +63,10 @@ using base::Lower;
 
 std::string DefaultOutputFolder() { return platform::HomeFolder() + "/Lumisave"; }
 
-CMainDlg::CMainDlg(platform::Shell& shell, platform::DeviceOpener& opener)
-    : WindowModel(shell, opener) {}
+CMainDlg::CMainDlg(app::Shell& shell, platform::DeviceOpener& opener)
+    : WindowModel(shell, opener) {
+  SetManagement(&ownLayer_);
+}
 
 bool CMainDlg::OnInitDialog() {
   // The controls exist (the front end made them); the first loading exchange.

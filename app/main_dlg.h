@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/run_report.h"
+#include "platform/wbem.h"
 #include "window/window_model.h"
 
 namespace app {
@@ -39,7 +40,7 @@ struct TypeSelection {
 
 class CMainDlg : public WindowModel {
  public:
-  CMainDlg(platform::Shell& shell, platform::DeviceOpener& opener);
+  CMainDlg(app::Shell& shell, platform::DeviceOpener& opener);
 
   // Window initialisation: field defaults, the default output folder, then
   // the list set-ups in their fixed order.
@@ -136,6 +137,9 @@ class CMainDlg : public WindowModel {
   void OnCopyLayout();
   void OnDriveSignature();
  private:
+  // The management service layer over the real machine, until a front end
+  // or a test sets another.
+  platform::ManagementLayer ownLayer_;
   bool createsDefaultFolder_ = true;
   std::vector<std::string> lastScanFolders_;
 };

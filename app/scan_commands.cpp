@@ -7,6 +7,7 @@
 
 #include "app/main_dlg.h"
 #include "base/numbers.h"
+#include "commands/open_source.h"
 #include "platform/fs.h"
 #include "scan/file_types.h"
 #include "scan/scan_engine.h"
@@ -14,8 +15,8 @@
 namespace app {
 namespace {
 
-using platform::BoxKind;
-using platform::Buttons;
+using app::BoxKind;
+using app::Buttons;
 
 // Shows a scan's events in the window, and passes them on to the caller's
 // reporter (the command line's progress bar and summary).
@@ -138,7 +139,7 @@ void CMainDlg::StartRecovery(const ScanRange& range, base::Reporter* observer) {
     return;
   }
   if (MessageBox(root, "Save Picture in this folder ?", Buttons::kYesNo, BoxKind::kQuestion) !=
-      platform::Answer::kYes) {
+      app::Answer::kYes) {
     return;
   }
   platform::CreateFolder(root);

@@ -27,24 +27,24 @@ ConsoleShell::ConsoleShell(Preset preset)
 
 ConsoleShell::~ConsoleShell() { ClearBar(); }
 
-platform::Answer ConsoleShell::MessageBox(const std::string& text, const std::string& caption,
-                                          platform::Buttons buttons, platform::BoxKind kind) {
+app::Answer ConsoleShell::MessageBox(const std::string& text, const std::string& caption,
+                                          app::Buttons buttons, app::BoxKind kind) {
   ClearBar();
-  if (kind == platform::BoxKind::kError) failed_ = true;
-  if (buttons == platform::Buttons::kOk) {
+  if (kind == app::BoxKind::kError) failed_ = true;
+  if (buttons == app::Buttons::kOk) {
     std::cerr << caption << ": " << text << std::endl;
-    return platform::Answer::kOk;
+    return app::Answer::kOk;
   }
   if (preset_ != Preset::kAsk || ::isatty(STDIN_FILENO) != 1) {
     bool yes = preset_ == Preset::kYes;
     std::cerr << caption << ": " << text << (yes ? " [yes]" : " [no]") << std::endl;
-    return yes ? platform::Answer::kYes : platform::Answer::kNo;
+    return yes ? app::Answer::kYes : app::Answer::kNo;
   }
   std::cerr << caption << ": " << text << " [y/N] " << std::flush;
   std::string line;
   std::getline(std::cin, line);
   bool yes = !line.empty() && (line[0] == 'y' || line[0] == 'Y');
-  return yes ? platform::Answer::kYes : platform::Answer::kNo;
+  return yes ? app::Answer::kYes : app::Answer::kNo;
 }
 
 std::optional<std::string> ConsoleShell::PickFolder() {

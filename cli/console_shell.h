@@ -8,19 +8,19 @@
 #include <optional>
 #include <string>
 
-#include "platform/shell.h"
+#include "window/shell.h"
 
 namespace cli {
 
 enum class Preset { kAsk, kYes, kNo };
 
-class ConsoleShell : public platform::Shell {
+class ConsoleShell : public app::Shell {
  public:
   explicit ConsoleShell(Preset preset = Preset::kAsk);
   ~ConsoleShell() override;
 
-  platform::Answer MessageBox(const std::string& text, const std::string& caption,
-                              platform::Buttons buttons, platform::BoxKind kind) override;
+  app::Answer MessageBox(const std::string& text, const std::string& caption,
+                              app::Buttons buttons, app::BoxKind kind) override;
   std::optional<std::string> PickFolder() override;
   void OpenFolder(const std::string& path) override;
 

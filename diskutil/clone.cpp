@@ -2,7 +2,9 @@
 
 #include "base/chunk.h"
 #include "base/numbers.h"
+#include "commands/open_source.h"
 #include "diskutil/clone_controls.h"
+#include "platform/drives.h"
 #include "platform/fs.h"
 
 namespace diskutil {
@@ -19,9 +21,9 @@ void RequestInterrupt() {
 
 namespace {
 
-using platform::Answer;
-using platform::BoxKind;
-using platform::Buttons;
+using app::Answer;
+using app::BoxKind;
+using app::Buttons;
 using base::FormatDecimal;
 using base::ParseDecimal;
 namespace id = app::id;

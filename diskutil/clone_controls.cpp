@@ -1,7 +1,8 @@
 #include "diskutil/clone_controls.h"
 
-#include "diskutil/bad_sector_log.h"
 #include "base/numbers.h"
+#include "commands/open_source.h"
+#include "diskutil/bad_sector_log.h"
 
 namespace diskutil {
 namespace {

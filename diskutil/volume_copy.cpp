@@ -6,15 +6,16 @@
 #include "base/chunk.h"
 #include "base/numbers.h"
 #include "diskutil/volume_copy_engine.h"
+#include "platform/drives.h"
 #include "platform/volumes.h"
 
 namespace diskutil {
 namespace {
 
 using platform::Access;
-using platform::Answer;
-using platform::BoxKind;
-using platform::Buttons;
+using app::Answer;
+using app::BoxKind;
+using app::Buttons;
 using platform::DeviceHandle;
 
 constexpr uint32_t kCopyChunk = base::kChunkBytes;

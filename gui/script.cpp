@@ -47,7 +47,7 @@ bool Script::Load(const std::string& file, std::string* error) {
       return false;
     }
     if (step.verb == "answer") {
-      answers_.push_back(step.argument == "yes" ? platform::Answer::kYes : platform::Answer::kNo);
+      answers_.push_back(step.argument == "yes" ? app::Answer::kYes : app::Answer::kNo);
       continue;
     }
     if (step.verb == "pick") {
@@ -140,18 +140,18 @@ bool Script::Run(const Step& step) {
   return true;
 }
 
-platform::Answer Script::AnswerBox(const std::string& caption, const std::string& text,
-                                   platform::Buttons buttons) {
-  if (buttons == platform::Buttons::kOk) {
+app::Answer Script::AnswerBox(const std::string& caption, const std::string& text,
+                                   app::Buttons buttons) {
+  if (buttons == app::Buttons::kOk) {
     LogBox(caption, text, "ok");
-    return platform::Answer::kOk;
+    return app::Answer::kOk;
   }
-  platform::Answer answer = platform::Answer::kNo;
+  app::Answer answer = app::Answer::kNo;
   if (!answers_.empty()) {
     answer = answers_.front();
     answers_.pop_front();
   }
-  LogBox(caption, text, answer == platform::Answer::kYes ? "yes" : "no");
+  LogBox(caption, text, answer == app::Answer::kYes ? "yes" : "no");
   return answer;
 }
 

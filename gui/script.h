@@ -27,7 +27,7 @@
 
 #include <wx/timer.h>
 
-#include "platform/shell.h"
+#include "window/shell.h"
 
 namespace gui {
 
@@ -39,8 +39,8 @@ class Script {
   bool Load(const std::string& file, std::string* error);
   void Start(MainWindow& window);
 
-  platform::Answer AnswerBox(const std::string& caption, const std::string& text,
-                             platform::Buttons buttons);
+  app::Answer AnswerBox(const std::string& caption, const std::string& text,
+                             app::Buttons buttons);
   std::optional<std::string> AnswerFolder();
   void LogBox(const std::string& caption, const std::string& text, const std::string& answer);
   void LogOpen(const std::string& path);
@@ -55,7 +55,7 @@ class Script {
 
   std::vector<Step> steps_;
   size_t next_ = 0;
-  std::deque<platform::Answer> answers_;
+  std::deque<app::Answer> answers_;
   std::deque<std::optional<std::string>> folders_;
   MainWindow* window_ = nullptr;
   wxTimer waitTimer_;

@@ -9,32 +9,32 @@
 
 namespace gui {
 
-platform::Answer WxShell::MessageBox(const std::string& text, const std::string& caption,
-                                     platform::Buttons buttons, platform::BoxKind kind) {
-  const bool yesNo = buttons == platform::Buttons::kYesNo;
+app::Answer WxShell::MessageBox(const std::string& text, const std::string& caption,
+                                     app::Buttons buttons, app::BoxKind kind) {
+  const bool yesNo = buttons == app::Buttons::kYesNo;
   // While the window closes during a run, the run ends without questions.
   if (window_ && window_->ending()) {
     if (script_) script_->LogBox(caption, text, "closing");
-    return yesNo ? platform::Answer::kNo : platform::Answer::kOk;
+    return yesNo ? app::Answer::kNo : app::Answer::kOk;
   }
   if (script_) return script_->AnswerBox(caption, text, buttons);
   long style = yesNo ? wxYES_NO : wxOK;
   switch (kind) {
-    case platform::BoxKind::kError:
+    case app::BoxKind::kError:
       style |= wxICON_ERROR;
       break;
-    case platform::BoxKind::kQuestion:
+    case app::BoxKind::kQuestion:
       style |= wxICON_QUESTION;
       break;
-    case platform::BoxKind::kNotice:
+    case app::BoxKind::kNotice:
       style |= wxICON_NONE;
       break;
   }
   wxMessageDialog box(window_, wxString::FromUTF8(text.c_str()), wxString::FromUTF8(caption.c_str()),
                       style);
   const int result = box.ShowModal();
-  if (!yesNo) return platform::Answer::kOk;
-  return result == wxID_YES ? platform::Answer::kYes : platform::Answer::kNo;
+  if (!yesNo) return app::Answer::kOk;
+  return result == wxID_YES ? app::Answer::kYes : app::Answer::kNo;
 }
 
 std::optional<std::string> WxShell::PickFolder() {

@@ -6,21 +6,21 @@
 #include <optional>
 #include <string>
 
-#include "platform/shell.h"
+#include "window/shell.h"
 
 namespace gui {
 
 class MainWindow;
 class Script;
 
-class WxShell : public platform::Shell {
+class WxShell : public app::Shell {
  public:
   explicit WxShell(Script* script = nullptr) : script_(script) {}
 
   void SetWindow(MainWindow* window) { window_ = window; }
 
-  platform::Answer MessageBox(const std::string& text, const std::string& caption,
-                              platform::Buttons buttons, platform::BoxKind kind) override;
+  app::Answer MessageBox(const std::string& text, const std::string& caption,
+                              app::Buttons buttons, app::BoxKind kind) override;
   std::optional<std::string> PickFolder() override;
   void OpenFolder(const std::string& path) override;
   void FieldChanged(int id, const std::string& text) override;

@@ -79,7 +79,7 @@ size_t InsertRow(app::Control& list, size_t index, const std::string& name) {
 }
 
 void ErrorHundred(app::WindowModel& w) {
-  w.MessageBox("error 100", "error", platform::Buttons::kOk, platform::BoxKind::kNotice);
+  w.MessageBox("error 100", "error", app::Buttons::kOk, app::BoxKind::kNotice);
 }
 
 // Writes the description of every device whose identifier begins with the

@@ -2,6 +2,7 @@
 
 #include "base/chunk.h"
 #include "base/numbers.h"
+#include "commands/open_source.h"
 
 namespace inventory {
 

@@ -122,7 +122,7 @@ TEST(DriveListTest, ZeroSizeShowsEmptyCapacityAndTheScanRefuses) {
   EXPECT_EQ((std::vector<std::string>{row[8], row[9], row[10], row[11]}),
             (std::vector<std::string>{"0", "1", "1", "512"}));
   w.dlg.SelectDriveRow(0);
-  w.shell.answers = {platform::Answer::kYes};
+  w.shell.answers = {app::Answer::kYes};
   w.dlg.OnStartRecovery();
   ASSERT_FALSE(w.shell.boxes.empty());
   EXPECT_EQ(w.shell.Lines().back(), "error: start sector number > dirve size !");

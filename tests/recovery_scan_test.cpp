@@ -9,8 +9,8 @@
 namespace {
 
 using namespace testing_support;
-using platform::Answer;
-using platform::Buttons;
+using app::Answer;
+using app::Buttons;
 
 class RecoveryScanTest : public ::testing::Test {
  protected:

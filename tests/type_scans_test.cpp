@@ -11,7 +11,7 @@ namespace {
 
 using namespace carver_cases;
 namespace id = app::id;
-using platform::Answer;
+using app::Answer;
 using testing_support::FilesIn;
 using testing_support::ReadFile;
 using testing_support::TempDir;

@@ -8,7 +8,7 @@
 
 namespace {
 
-using platform::Answer;
+using app::Answer;
 using testing_support::Bytes;
 using testing_support::ReadFile;
 using testing_support::ScriptedShell;

@@ -14,7 +14,7 @@
 
 namespace {
 
-using platform::Answer;
+using app::Answer;
 using testing_support::Bytes;
 using testing_support::ScriptedShell;
 using testing_support::Shell;

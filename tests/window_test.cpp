@@ -10,7 +10,7 @@
 namespace {
 
 using testing_support::FixtureWindow;
-using platform::Answer;
+using app::Answer;
 namespace fs = std::filesystem;
 
 TEST(WindowTest, InitDialogSetsDefaultsAndCreatesTheOutputFolder) {

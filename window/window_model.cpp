@@ -84,7 +84,7 @@ bool ParseUnsigned(const std::string& text, unsigned int* value) {
 
 }  // namespace
 
-WindowModel::WindowModel(platform::Shell& shell, platform::DeviceOpener& opener)
+WindowModel::WindowModel(app::Shell& shell, platform::DeviceOpener& opener)
     : shell_(shell), opener_(opener) {
   BuildTemplate();
 }
@@ -209,8 +209,8 @@ bool WindowModel::UpdateData(bool save) {
   if (save) {
     unsigned int value = 0;
     if (!ParseUnsigned(Text(id::kSectorsPerCluster), &value)) {
-      MessageBox("Please enter a positive integer.", kAppName, platform::Buttons::kOk,
-                 platform::BoxKind::kError);
+      MessageBox("Please enter a positive integer.", kAppName, app::Buttons::kOk,
+                 app::BoxKind::kError);
       return false;
     }
     m_sectorsPerCluster = value;
@@ -227,20 +227,14 @@ bool WindowModel::UpdateData(bool save) {
   return true;
 }
 
-platform::Answer WindowModel::MessageBox(const std::string& text, const std::string& caption,
-                                         platform::Buttons buttons, platform::BoxKind kind) {
+app::Answer WindowModel::MessageBox(const std::string& text, const std::string& caption,
+                                         app::Buttons buttons, app::BoxKind kind) {
   return shell_.MessageBox(text, caption, buttons, kind);
 }
 
-platform::Answer WindowModel::AppMessageBox(const std::string& text, platform::Buttons buttons,
-                                            platform::BoxKind kind) {
+app::Answer WindowModel::AppMessageBox(const std::string& text, app::Buttons buttons,
+                                            app::BoxKind kind) {
   return shell_.MessageBox(text, kAppName, buttons, kind);
-}
-
-platform::DeviceHandle OpenSelectedSource(WindowModel& w, platform::Access access) {
-  platform::DeviceHandle device = w.opener().Open(platform::kDevicePrefix + w.m_sourceDrive, access);
-  if (!device) w.AppMessageBox("open source disk error");
-  return device;
 }
 
 }  // namespace app

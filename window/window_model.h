@@ -11,10 +11,15 @@
 #include <vector>
 
 #include "window/control_ids.h"
-#include "platform/drives.h"
-#include "platform/shell.h"
+#include "window/shell.h"
 
-#include "platform/wbem.h"
+// The machine the commands work on: the model only carries these handles for
+// its command adapters, which include the headers that define them.
+namespace platform {
+class DeviceOpener;
+class ManagementLayer;
+class WbemServices;
+}  // namespace platform
 
 namespace app {
 
@@ -66,7 +71,7 @@ struct Control {
 
 class WindowModel {
  public:
-  WindowModel(platform::Shell& shell, platform::DeviceOpener& opener);
+  WindowModel(app::Shell& shell, platform::DeviceOpener& opener);
   virtual ~WindowModel();
   WindowModel(const WindowModel&) = delete;
   WindowModel& operator=(const WindowModel&) = delete;
@@ -99,20 +104,20 @@ class WindowModel {
 
   // --- Message boxes --------------------------------------------------------
   // The window's own box, with the caption given.
-  platform::Answer MessageBox(const std::string& text, const std::string& caption,
-                              platform::Buttons buttons = platform::Buttons::kOk,
-                              platform::BoxKind kind = platform::BoxKind::kError);
+  app::Answer MessageBox(const std::string& text, const std::string& caption,
+                              app::Buttons buttons = app::Buttons::kOk,
+                              app::BoxKind kind = app::BoxKind::kError);
   // The application-wide box: its caption is the application's title.
-  platform::Answer AppMessageBox(const std::string& text,
-                                 platform::Buttons buttons = platform::Buttons::kOk,
-                                 platform::BoxKind kind = platform::BoxKind::kError);
+  app::Answer AppMessageBox(const std::string& text,
+                                 app::Buttons buttons = app::Buttons::kOk,
+                                 app::BoxKind kind = app::BoxKind::kError);
 
-  platform::Shell& shell() { return shell_; }
+  app::Shell& shell() { return shell_; }
   platform::DeviceOpener& opener() { return opener_; }
-  // The management service layer; a default one over the real machine
-  // unless a front end or a test sets its own.
+  // The management service layer; the window sets its own over the real
+  // machine unless a front end or a test sets another.
   platform::ManagementLayer& management() { return *management_; }
-  void SetManagement(platform::ManagementLayer* layer) { management_ = layer ? layer : &ownLayer_; }
+  void SetManagement(platform::ManagementLayer* layer) { management_ = layer; }
 
   // --- Members, in the window's declaration order ----------------------------
   uint64_t m_targetCapacity = 0;
@@ -149,10 +154,9 @@ class WindowModel {
   void BuildTemplate();
   Control& Add(Control c);
 
-  platform::Shell& shell_;
+  app::Shell& shell_;
   platform::DeviceOpener& opener_;
-  platform::ManagementLayer ownLayer_;
-  platform::ManagementLayer* management_ = &ownLayer_;
+  platform::ManagementLayer* management_ = nullptr;
   std::vector<Control> controls_;
   std::map<int, size_t> index_;
 };
@@ -160,19 +164,14 @@ class WindowModel {
 // The wait cursor for the life of a scope.
 class BusyScope {
  public:
-  explicit BusyScope(platform::Shell& shell) : shell_(shell) { shell_.Busy(true); }
+  explicit BusyScope(app::Shell& shell) : shell_(shell) { shell_.Busy(true); }
   ~BusyScope() { shell_.Busy(false); }
   BusyScope(const BusyScope&) = delete;
   BusyScope& operator=(const BusyScope&) = delete;
 
  private:
-  platform::Shell& shell_;
+  app::Shell& shell_;
 };
-
-// Opens the drive picked as the source (m_sourceDrive) with `access`; when
-// that fails, shows "open source disk error" in the application's box.
-// Returns: the open drive, or null.
-platform::DeviceHandle OpenSelectedSource(WindowModel& w, platform::Access access);
 
 // The type check boxes with their flags, in the order of the data exchange.
 struct CheckBinding {

@@ -8,28 +8,28 @@
 
 #include "base/run_report.h"
 #include "carvers/carver.h"
-#include "platform/shell.h"
+#include "window/shell.h"
 
 namespace testing_support {
 
 class ShellReporter : public base::Reporter {
  public:
-  explicit ShellReporter(platform::Shell& shell) : shell_(shell) {}
+  explicit ShellReporter(app::Shell& shell) : shell_(shell) {}
   void OnNotice(base::Notice notice, const std::string& detail) override {
     if (notice == base::Notice::kCreateFailed) {
-      shell_.MessageBox(detail, "Create File failed !", platform::Buttons::kOk,
-                        platform::BoxKind::kError);
+      shell_.MessageBox(detail, "Create File failed !", app::Buttons::kOk,
+                        app::BoxKind::kError);
     }
   }
   void OnFile(const base::FileRecord& f) override { files.push_back(f); }
   std::vector<base::FileRecord> files;
 
  private:
-  platform::Shell& shell_;
+  app::Shell& shell_;
 };
 
 inline int Carve(carvers::CarveFn carve, uint64_t sector, platform::Device& device,
-                 carvers::SectorBytes bytes, const std::string& folder, platform::Shell& shell) {
+                 carvers::SectorBytes bytes, const std::string& folder, app::Shell& shell) {
   carvers::SourceReader source(device);
   carvers::FileSink sink;
   ShellReporter reporter(shell);

@@ -7,27 +7,27 @@
 #include <string>
 #include <vector>
 
-#include "platform/shell.h"
+#include "window/shell.h"
 
 namespace testing_support {
 
 struct Box {
   std::string text;
   std::string caption;
-  platform::Buttons buttons;
+  app::Buttons buttons;
   bool operator==(const Box& o) const {
     return text == o.text && caption == o.caption && buttons == o.buttons;
   }
 };
 
-class ScriptedShell : public platform::Shell {
+class ScriptedShell : public app::Shell {
  public:
-  platform::Answer MessageBox(const std::string& text, const std::string& caption,
-                              platform::Buttons buttons, platform::BoxKind) override {
+  app::Answer MessageBox(const std::string& text, const std::string& caption,
+                              app::Buttons buttons, app::BoxKind) override {
     boxes.push_back({text, caption, buttons});
-    if (buttons == platform::Buttons::kOk) return platform::Answer::kOk;
-    if (answers.empty()) return platform::Answer::kNo;
-    platform::Answer a = answers.front();
+    if (buttons == app::Buttons::kOk) return app::Answer::kOk;
+    if (answers.empty()) return app::Answer::kNo;
+    app::Answer a = answers.front();
     answers.pop_front();
     return a;
   }
@@ -45,7 +45,7 @@ class ScriptedShell : public platform::Shell {
   }
 
   std::vector<Box> boxes;
-  std::deque<platform::Answer> answers;
+  std::deque<app::Answer> answers;
   std::optional<std::string> pickedFolder;
   std::vector<std::string> opened;
   std::vector<std::pair<int, std::string>> changes;

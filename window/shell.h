@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-namespace platform {
+namespace app {
 
 enum class Buttons { kOk, kYesNo };
 enum class Answer { kOk, kYes, kNo };
@@ -29,4 +29,4 @@ class Shell {
   virtual void EndDialog() {}
 };
 
-}  // namespace platform
+}  // namespace app
