@@ -13,6 +13,7 @@
 #include "diskutil/clone.h"
 #include "diskutil/rescue_map.h"
 #include "platform/fs.h"
+#include "platform/image_file.h"
 #include "platform/overlap.h"
 #include "platform/signals.h"
 #include "platform/stop_signals.h"

@@ -29,30 +29,12 @@ bool RenameNoReplace(const std::string& from, const std::string& to);
 // rename leaves `path` as it was and removes path + ".new".
 int ReplaceFileAtomically(const std::string& path, std::string_view contents);
 
-// Creates a new file of `bytes` bytes that holds no data yet (a sparse file,
-// reading as zeros): never over an existing file or through a symbolic link.
-// Returns 0, or the errno of the failure; a file it made and could not size
-// is removed again.
-int CreateSparseFile(const std::string& path, uint64_t bytes);
-
-// The bytes an unprivileged user may still write on the file system of
-// `folder` (statvfs). False when it cannot be looked at.
-bool FreeSpace(const std::string& folder, uint64_t* bytes);
-
-// Reads the whole regular file at `path` into `text`, refusing one longer
-// than `limit` bytes (EFBIG) and anything but a regular file (EINVAL).
-// Returns 0, or the errno of the failure.
-int ReadWholeFile(const std::string& path, std::string* text, size_t limit);
-
 // The user's home folder: $HOME, else the password database, else "/".
 std::string HomeFolder();
 
 bool IsBlockDevice(const std::string& path);
 bool Exists(const std::string& path);
 bool IsRegularFile(const std::string& path);
-bool IsFolder(const std::string& path);
-// Removes a file (not a folder); false when it could not.
-bool RemoveFile(const std::string& path);
 
 // The entries of a folder, in the order the system gives them; what cannot be
 // read is left out (never an exception: sysfs folders can vanish while read).
