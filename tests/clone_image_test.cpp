@@ -310,12 +310,12 @@ class FailingDrive : public ::testing::Test {
             "--yes"};
   }
 
-  // Starts a clone held at the first read of `sector`; returns its pid once
-  // the read is held.
+  // Starts a clone held at its first chunk read that touches `sector`;
+  // returns its pid once the read is held.
   pid_t StartHeldAt(uint64_t sector) {
     {
       std::ofstream pause(control() + "/pause");
-      pause << sector << "\n";
+      pause << sector << " 512\n";
     }
     const std::string out = dir_ / "out.txt";
     const std::vector<std::string> args = Arguments();
@@ -357,13 +357,17 @@ class FailingDrive : public ::testing::Test {
     return Shell(dir_.path(), line);
   }
 
-  // How often each sector was read since the last call (failed reads too).
+  // How often the clone read each sector since the last call (failed reads
+  // too). The drive list's probes of the loop device (one 4 KiB page each,
+  // through the page cache) reach the file system as well; the clone reads
+  // chunks and single sectors, never 8 sectors, so reads of 8 are left out.
   std::vector<int> TakeReads() {
     std::vector<int> counts(kSectors, 0);
     std::ifstream log(control() + "/reads");
     uint64_t first = 0, count = 0;
     std::string how;
     while (log >> first >> count >> how) {
+      if (count == 8) continue;
       for (uint64_t s = first; s < first + count && s < kSectors; ++s) ++counts[s];
     }
     std::remove((control() + "/reads").c_str());

@@ -8,9 +8,10 @@
 // With FAULTY_FS_CONTROL=FOLDER in the environment, the tests steer it
 // through files in FOLDER:
 //   reads   every read served is appended as "FIRST_SECTOR SECTORS ok|bad"
-//   pause   holds a sector number: the next read that touches that sector
-//           renames pause to paused and waits until paused is removed, so
-//           a test can act while a reader is held at a point it chose
+//   pause   holds "SECTOR [SECTORS]": the next read of at least SECTORS
+//           sectors (default 1) that touches SECTOR renames pause to paused
+//           and waits until paused is removed, so a test can act while a
+//           reader is held at a point it chose
 #define FUSE_USE_VERSION 31
 #include <fcntl.h>
 #include <fuse.h>
@@ -41,10 +42,10 @@ void MaybePause(uint64_t first, uint64_t end) {
   const std::string paused = g_control + "/paused";
   FILE* f = std::fopen(pause.c_str(), "r");
   if (f == nullptr) return;
-  unsigned long long sector = 0;
-  const bool read = std::fscanf(f, "%llu", &sector) == 1;
+  unsigned long long sector = 0, least = 1;
+  const bool read = std::fscanf(f, "%llu %llu", &sector, &least) >= 1;
   std::fclose(f);
-  if (!read || sector < first || sector >= end) return;
+  if (!read || sector < first || sector >= end || end - first < least) return;
   if (std::rename(pause.c_str(), paused.c_str()) != 0) return;
   struct stat st;
   while (::stat(paused.c_str(), &st) == 0) ::usleep(2000);
