@@ -140,46 +140,66 @@ TEST(CloneCommand, RefusalsAndBadUsage) {
   EXPECT_EQ(ReadFile(dir / "src.img"), Pattern(1 << 20, 3));
 }
 
-TEST(CloneCommand, CtrlCStopsAfterTheChunkInHand) {
-  TempDir dir;
-  // Sparse images: a long run, sector by sector with a flush after each.
-  WriteFile(dir / "src.img", {});
-  WriteFile(dir / "dst.img", {});
-  ASSERT_EQ(::truncate((dir / "src.img").c_str(), 256 << 20), 0);
-  ASSERT_EQ(::truncate((dir / "dst.img").c_str(), 256 << 20), 0);
-  const std::string out = dir / "out.txt";
-  pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    if (::chdir(dir.path().c_str()) != 0) ::_exit(99);
-    if (!std::freopen(out.c_str(), "w", stderr) || !std::freopen("/dev/null", "w", stdout)) {
-      ::_exit(99);
+// Ctrl-C and SIGTERM end the run after the unit in hand, with the map
+// written as it stops.
+TEST(CloneCommand, StopSignalsEndTheRunAfterTheChunkInHand) {
+  struct Case {
+    int signal;
+    int status;
+    const char* says;
+  } cases[] = {
+      {SIGINT, 130, "lumisave: stopped by Ctrl-C"},
+      {SIGTERM, 143, "lumisave: stopped by SIGTERM"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    TempDir dir;
+    // Sparse images: a long run, sector by sector with a flush after each.
+    WriteFile(dir / "src.img", {});
+    WriteFile(dir / "dst.img", {});
+    ASSERT_EQ(::truncate((dir / "src.img").c_str(), 256 << 20), 0);
+    ASSERT_EQ(::truncate((dir / "dst.img").c_str(), 256 << 20), 0);
+    const std::string out = dir / "out.txt";
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      if (::chdir(dir.path().c_str()) != 0) ::_exit(99);
+      if (!std::freopen(out.c_str(), "w", stderr) || !std::freopen("/dev/null", "w", stdout)) {
+        ::_exit(99);
+      }
+      ::execl(LUMISAVE_BINARY, LUMISAVE_BINARY, "clone", "--source", "src.img", "--target",
+              "dst.img", "--mode", "onesector", "--yes", "--mapfile", "card.map",
+              static_cast<char*>(nullptr));
+      ::_exit(98);
     }
-    ::execl(LUMISAVE_BINARY, LUMISAVE_BINARY, "clone", "--source", "src.img", "--target",
-            "dst.img", "--mode", "onesector", "--yes", static_cast<char*>(nullptr));
-    ::_exit(98);
+    // Wait until the clone writes, then send the signal.
+    struct stat st {};
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (::stat((dir / "dst.img").c_str(), &st) == 0 && st.st_blocks > 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GT(st.st_blocks, 0);
+    ::kill(pid, c.signal);
+    int raw = 0;
+    auto sent = std::chrono::steady_clock::now();
+    ::waitpid(pid, &raw, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(5));
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), c.status);
+    Bytes log = ReadFile(out);
+    EXPECT_NE(std::string(log.begin(), log.end()).find(c.says), std::string::npos);
+    // The run stopped early: most of the target was never written, and the
+    // map says what is left.
+    ASSERT_EQ(::stat((dir / "dst.img").c_str(), &st), 0);
+    EXPECT_LT(st.st_blocks * 512, 128 << 20);
+    const Bytes bytes = ReadFile(dir / "card.map");
+    const std::string map(bytes.begin(), bytes.end());
+    const size_t copied = map.find("\n0x00000000  0x");
+    ASSERT_NE(copied, std::string::npos) << map;
+    EXPECT_EQ(map.substr(map.find('\n', copied + 1) - 3, 3), "  +") << map;
+    EXPECT_NE(map.find("  ?\n"), std::string::npos) << map;
   }
-  // Wait until the clone writes, then Ctrl-C.
-  struct stat st {};
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (::stat((dir / "dst.img").c_str(), &st) == 0 && st.st_blocks > 0) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_GT(st.st_blocks, 0);
-  ::kill(pid, SIGINT);
-  int raw = 0;
-  auto sent = std::chrono::steady_clock::now();
-  ::waitpid(pid, &raw, 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(5));
-  ASSERT_TRUE(WIFEXITED(raw));
-  EXPECT_EQ(WEXITSTATUS(raw), 130);
-  Bytes log = ReadFile(out);
-  EXPECT_NE(std::string(log.begin(), log.end()).find("lumisave: stopped by Ctrl-C"),
-            std::string::npos);
-  // The run stopped early: most of the target was never written.
-  ASSERT_EQ(::stat((dir / "dst.img").c_str(), &st), 0);
-  EXPECT_LT(st.st_blocks * 512, 128 << 20);
 }
 
 // ---------------------------------------------------------------------------
