@@ -1,17 +1,22 @@
 // lumisave clone: one drive copied onto another, sector by sector.
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <iostream>
 #include <memory>
 #include <map>
 #include <optional>
+#include <vector>
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "diskutil/clone.h"
 #include "diskutil/rescue_map.h"
 #include "platform/fs.h"
+#include "platform/image_file.h"
+#include "platform/overlap.h"
 #include "platform/signals.h"
+#include "platform/stop_signals.h"
 #include "base/run_report.h"
 
 namespace cli {
@@ -26,6 +31,7 @@ struct CloneOptions {
   std::string start;
   std::string add;
   std::string mapfile;
+  unsigned retryBad = 0;
   bool log = false;
 };
 
@@ -35,8 +41,8 @@ struct CloneOptions {
 // once.
 class MapKeeper {
  public:
-  MapKeeper(const std::string& path, uint64_t sourceBytes, const CloneOptions& o)
-      : path_(path), map_(sourceBytes) {
+  MapKeeper(const std::string& path, diskutil::RescueMap map, const CloneOptions& o)
+      : path_(path), map_(std::move(map)) {
     header_.commandLine = "lumisave clone --source " + o.source + " --target " + o.target +
                           " --mode " + o.mode + " --mapfile " + o.mapfile;
     header_.startTime = diskutil::MapTime(std::time(nullptr));
@@ -98,18 +104,22 @@ class CloneObserver : public base::Reporter {
     thisRun_ = sector;
   }
   void OnEnd(const base::RunEnd&) override {
+    ran_ = true;
     started_ = false;
     lastRun_ = thisRun_;
     thisRun_.reset();
   }
 
   uint64_t badSectors() const { return badSectors_; }
+  // Whether a run of the engine took place (not ended by a question first).
+  bool ran() const { return ran_; }
   // The first sector of the last unreadable area the last run met.
   const std::optional<uint64_t>& lastUnreadable() const { return lastRun_; }
 
  private:
   ConsoleShell& shell_;
   bool started_ = false;
+  bool ran_ = false;
   uint64_t badSectors_ = 0;
   std::optional<uint64_t> thisRun_;
   std::optional<uint64_t> lastRun_;
@@ -134,14 +144,143 @@ void PrintOutcome(const app::CMainDlg& dlg, const std::string& mode,
   }
 }
 
-int RunClone(const CloneOptions& o, const Context& context) {
-  if (!o.mapfile.empty() && platform::Exists(o.mapfile)) {
-    std::cerr << "lumisave: --mapfile " << o.mapfile
-              << " exists; going on from an earlier map is not supported yet" << std::endl;
+// The source's length in bytes as its device says; 0 when it cannot be opened.
+uint64_t SourceBytes(const std::string& sourceFile) {
+  platform::DeviceHandle device =
+      sourceFile.empty() ? nullptr : platform::OpenPath(sourceFile, platform::Access::kRead);
+  uint64_t bytes = 0;
+  if (!device || !device->Length(&bytes)) return 0;
+  return bytes;
+}
+
+// A target path where nothing is yet: the clone makes a new image file there.
+bool IsNewImage(const std::string& targetFile) {
+  return !targetFile.empty() && !platform::Exists(targetFile);
+}
+
+// Makes the new image file `targetFile` for a source of `bytes` bytes: its
+// folder must exist, lie off the source, and have room for the whole source;
+// then a sparse file of the source's length is created (never over another
+// file). Returns 0, or the exit status after saying why nothing was created.
+int CreateImageTarget(const std::string& target, const std::string& targetFile,
+                      const std::string& sourceFile, uint64_t bytes) {
+  const std::string path = platform::AbsolutePath(targetFile);
+  const std::string folder = path.substr(0, path.find_last_of('/') + 1);
+  auto refuse = [&target](const std::string& why) {
+    std::cerr << "lumisave: the image " << target << " is not created: " << why << std::endl;
+    return 1;
+  };
+  if (path.rfind("/dev/", 0) == 0) {
+    return refuse("there is no device " + targetFile + ", and images are not made in /dev");
+  }
+  if (!platform::IsFolder(folder)) {
+    return refuse("the folder " + folder + " does not exist");
+  }
+  if (bytes == 0) return refuse("the length of the source " + sourceFile + " is not known");
+  std::string why;
+  if (platform::IsBlockDevice(sourceFile) && platform::FolderOnDrive(folder, sourceFile, &why)) {
+    return refuse("the folder " + folder + " lies on the source drive (" + why + ")");
+  }
+  uint64_t free = 0;
+  if (!platform::FreeSpace(folder, &free)) {
+    return refuse("the free space in " + folder + " cannot be read: " + std::strerror(errno));
+  }
+  if (free < bytes) {
+    return refuse("the source holds " + std::to_string(bytes) + " bytes but " + folder +
+                  " has only " + std::to_string(free) + " bytes free");
+  }
+  if (const int error = platform::CreateSparseFile(path, bytes); error != 0) {
+    return refuse(std::strerror(error));
+  }
+  std::cout << "created the image " << target << " (" << bytes << " bytes)" << std::endl;
+  return 0;
+}
+
+// Reads an existing map of the clone for a source of `bytes` bytes. Returns
+// 0 with `map` set, or the exit status after saying why it is refused.
+int LoadMap(const CloneOptions& o, uint64_t bytes, std::optional<diskutil::RescueMap>* map) {
+  std::string text;
+  if (const int error = platform::ReadWholeFile(o.mapfile, &text, size_t{1} << 30); error != 0) {
+    std::cerr << "lumisave: cannot read the map " << o.mapfile << ": " << std::strerror(error)
+              << std::endl;
     return 2;
   }
+  diskutil::MapParseResult parsed = diskutil::ParseRescueMap(text, bytes);
+  if (!parsed.map) {
+    std::cerr << "lumisave: the map " << o.mapfile << " is refused, nothing is written: "
+              << parsed.error << std::endl;
+    return 2;
+  }
+  *map = std::move(parsed.map);
+  return 0;
+}
+
+// Exit status after a stop signal: 128 + the signal, with a word on stderr.
+int StoppedStatus(int signal) {
+  std::cerr << (signal == SIGTERM ? "lumisave: stopped by SIGTERM" : "lumisave: stopped by Ctrl-C")
+            << std::endl;
+  return 128 + signal;
+}
+
+// A clone going on from its map: the steps PlanResume gives, onto the
+// target the map describes.
+int ResumeClone(const CloneOptions& o, Window& window, diskutil::RescueMap map) {
+  app::CMainDlg& dlg = window.dlg;
+  const std::vector<diskutil::WorkItem> plan = diskutil::PlanResume(map, o.retryBad);
+  if (plan.empty()) {
+    std::cout << "the map " << o.mapfile << " shows nothing left to read" << std::endl;
+    return 0;
+  }
+  MapKeeper keeper(o.mapfile, std::move(map), o);
+  CloneObserver observer(window.shell);
+  platform::CatchStopSignals(diskutil::g_interruptRequest);
+  diskutil::ResumeCloneCommand(dlg, Modes().at(o.mode), plan, keeper.map(),
+                               [&keeper] { keeper.Save(); }, &observer);
+  platform::ReleaseStopSignals();
+  window.shell.EndProgress();
+  if (observer.ran()) {
+    std::cout << "unreadable sectors: " << keeper.map().Total(diskutil::AreaStatus::kBad) / 512
+              << "\n";
+    std::cout << "left to read: "
+              << (keeper.map().Total(diskutil::AreaStatus::kNotTried) +
+                  keeper.map().Total(diskutil::AreaStatus::kSkipped)) / 512
+              << " sectors\n";
+  }
+  if (const int signal = platform::StopSignalCaught()) return StoppedStatus(signal);
+  return StatusOf(window);
+}
+
+// Before anything is picked: an existing map is read back (and refused with
+// its line when it does not fit the source), and a target that does not
+// exist yet is made as a new image file. Returns 0, or the exit status.
+int PrepareTarget(const CloneOptions& o, Window& window, bool newImage,
+                  std::optional<diskutil::RescueMap>* resumed) {
+  const std::string sourceFile = window.opener.Resolve(o.source);
+  const uint64_t bytes = SourceBytes(sourceFile);
+  if (!o.mapfile.empty() && platform::Exists(o.mapfile)) {
+    if (newImage) {
+      std::cerr << "lumisave: the map " << o.mapfile << " tells what was copied onto "
+                << o.target << ", which does not exist; nothing is written" << std::endl;
+      return 2;
+    }
+    if (const int status = LoadMap(o, bytes, resumed); status != 0) return status;
+  }
+  if (!newImage) return 0;
+  return CreateImageTarget(o.target, window.opener.Resolve(o.target), sourceFile, bytes);
+}
+
+// Removes the image this run created when no clone ran onto it (the first
+// question was answered No, or a drive could not be opened).
+void RemoveUnusedImage(const CloneOptions& o, Window& window) {
+  platform::RemoveFile(platform::AbsolutePath(window.opener.Resolve(o.target)));
+}
+
+int RunClone(const CloneOptions& o, const Context& context) {
   Window window(context.preset(), ImageFiles({o.source, o.target}));
   app::CMainDlg& dlg = window.dlg;
+  const bool newImage = IsNewImage(window.opener.Resolve(o.target));
+  std::optional<diskutil::RescueMap> resumed;
+  if (const int status = PrepareTarget(o, window, newImage, &resumed); status != 0) return status;
   PickTarget(window, o.target);
   SelectSource(window, o.source);
   const std::string sourceFile = window.opener.Resolve(o.source);
@@ -153,24 +292,25 @@ int RunClone(const CloneOptions& o, const Context& context) {
   if (!o.start.empty()) dlg.SetText(id::kStartSector, o.start);
   if (!o.add.empty()) dlg.SetText(id::kAddValue, o.add);
   if (o.log) dlg.Press(id::kClear123);
+  if (resumed) return ResumeClone(o, window, std::move(*resumed));
 
   std::unique_ptr<MapKeeper> keeper;
-  if (!o.mapfile.empty()) keeper = std::make_unique<MapKeeper>(o.mapfile, dlg.m_sourceCapacity, o);
+  if (!o.mapfile.empty()) {
+    keeper = std::make_unique<MapKeeper>(o.mapfile, diskutil::RescueMap(dlg.m_sourceCapacity), o);
+  }
   CloneObserver observer(window.shell);
-  StopClonesOnCtrlC();
+  platform::CatchStopSignals(diskutil::g_interruptRequest);
   if (keeper) {
     diskutil::RunCloneCommand(dlg, Modes().at(o.mode), &observer, &keeper->map(),
                               [&keeper] { keeper->Save(); });
   } else {
     diskutil::RunCloneCommand(dlg, Modes().at(o.mode), &observer);
   }
-  platform::ReleaseInterrupt();
+  platform::ReleaseStopSignals();
   window.shell.EndProgress();
   PrintOutcome(dlg, o.mode, observer);
-  if (StoppedByCtrlC()) {
-    std::cerr << "lumisave: stopped by Ctrl-C" << std::endl;
-    return 130;
-  }
+  if (newImage && !observer.ran()) RemoveUnusedImage(o, window);
+  if (const int signal = platform::StopSignalCaught()) return StoppedStatus(signal);
   return StatusOf(window);
 }
 
@@ -189,15 +329,18 @@ void RegisterClone(CLI::App& app, Context& context) {
       "Copy a drive onto another sector by sector, working around unreadable sectors. "
       "Everything on the target is overwritten (you are asked first, unless --yes). "
       "Unreadable sectors keep the target's earlier contents; with --log each one is "
-      "recorded in 123.txt in the current folder. Ctrl-C stops after the chunk in hand.");
+      "recorded in 123.txt in the current folder. Ctrl-C or SIGTERM stops after the chunk "
+      "in hand (status 130 or 143).");
   cmd->add_option("--source", options->source,
                   "The drive to copy: physicaldriveN (see 'lumisave drives'), a block device "
                   "such as /dev/sdb, or an image file")
       ->required()
       ->check(SourceDrive());
   cmd->add_option("--target", options->target,
-                  "The drive to overwrite: physicaldriveN, a block device or an existing image "
-                  "file. A mounted drive and the source itself are refused")
+                  "The drive to overwrite: physicaldriveN, a block device or an image file. A "
+                  "file that does not exist is made as a new image of the source's length "
+                  "(its folder must exist and have room). A mounted drive and the source "
+                  "itself are refused")
       ->required()
       ->check(TargetDrive());
   cmd->add_option("--mode", options->mode,
@@ -217,9 +360,15 @@ void RegisterClone(CLI::App& app, Context& context) {
                   "Sectors to step past a bad sector after errpause (default 0)")
       ->check(DecimalNumber());
   cmd->add_option("--mapfile", options->mapfile,
-                  "Keep a map of the source in FILE (a new file) in the ddrescue mapfile "
-                  "format: areas copied (+), unreadable (-), skipped by 512secjmp (*) and "
-                  "not tried (?), written every 10 seconds and when the clone ends or stops");
+                  "Keep a map of the source in FILE in the ddrescue mapfile format: areas "
+                  "copied (+), unreadable (-), skipped by 512secjmp (*) and not tried (?), "
+                  "written every 10 seconds and when the clone ends or stops (Ctrl-C, "
+                  "SIGTERM). When FILE exists, the clone goes on from it: the areas not "
+                  "tried, then the skipped areas sector by sector (then --retry-bad)");
+  cmd->add_option("--retry-bad", options->retryBad,
+                  "When --mapfile goes on from an earlier map: read each sector the map shows "
+                  "unreadable up to N more times (default 0)")
+      ->check(CLI::Range(0u, 1000u));
   cmd->add_flag("--log", options->log,
                 "Start a fresh bad-sector log 123.txt in the current folder first");
   AddAnswerFlags(*cmd, context);

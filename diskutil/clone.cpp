@@ -114,8 +114,8 @@ class WindowReporter : public base::Reporter {
 class CloneCommand {
  public:
   CloneCommand(app::WindowModel& w, const Variant& v, base::Reporter* observer, RescueMap* map,
-               const std::function<void()>& saveMap)
-      : w_(w), v_(v), observer_(observer), map_(map), saveMap_(saveMap) {}
+               const std::function<void()>& saveMap, const std::vector<WorkItem>* plan = nullptr)
+      : w_(w), v_(v), observer_(observer), map_(map), saveMap_(saveMap), plan_(plan) {}
   End Execute();
 
  private:
@@ -128,6 +128,7 @@ class CloneCommand {
   base::Reporter* observer_;
   RescueMap* map_;
   const std::function<void()>& saveMap_;
+  const std::vector<WorkItem>* plan_;
   platform::DeviceHandle source_;
   platform::DeviceHandle target_;
   uint64_t targetEnd_ = 0;
@@ -152,12 +153,14 @@ End CloneCommand::Execute() {
   settings.target = target_.get();
   settings.targetLength = targetEnd_;
   settings.mode = v_.mode;
-  settings.copyLayout = v_.layout;
+  settings.copyLayout = v_.layout && plan_ == nullptr;
   settings.sourceCapacity = w_.m_sourceCapacity;
   settings.targetCapacity = w_.m_targetCapacity;
   settings.stop = &g_stopRequest;
+  settings.interrupt = &g_interruptRequest;
   settings.map = map_;
   settings.saveMap = saveMap_;
+  settings.plan = plan_;
 
   WindowReporter reporter(w_, v_.mode, observer_);
   const CloneEnd end = RunClone(settings, reporter);
@@ -236,10 +239,11 @@ bool CloneCommand::TargetIsSource() {
 bool g_running = false;
 
 End RunVariant(app::WindowModel& w, const Variant& v, base::Reporter* observer, RescueMap* map,
-               const std::function<void()>& saveMap) {
+               const std::function<void()>& saveMap,
+               const std::vector<WorkItem>* plan = nullptr) {
   if (g_running) return End::kEarly;
   g_running = true;
-  CloneCommand run(w, v, observer, map, saveMap);
+  CloneCommand run(w, v, observer, map, saveMap, plan);
   const End end = run.Execute();
   g_running = false;
   return end;
@@ -288,6 +292,12 @@ void RunCloneCommand(app::WindowModel& w, CloneMode mode, base::Reporter* observ
   } else if (mode == CloneMode::kErrPause && end == End::kLoop) {
     Add(w);
   }
+}
+
+void ResumeCloneCommand(app::WindowModel& w, CloneMode mode, const std::vector<WorkItem>& plan,
+                        RescueMap& map, const std::function<void()>& saveMap,
+                        base::Reporter* observer) {
+  RunVariant(w, VariantOf(mode), observer, &map, saveMap, &plan);
 }
 
 void Clone(app::WindowModel& w) { RunCloneCommand(w, CloneMode::kClone); }

@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <functional>
+#include <vector>
 
 #include "base/run_report.h"
 #include "diskutil/clone_engine.h"
@@ -49,6 +50,13 @@ void Target(app::WindowModel& w);
 // the runs keep `map` (written by `saveMap`) when one is given.
 void RunCloneCommand(app::WindowModel& w, CloneMode mode, base::Reporter* observer = nullptr,
                      RescueMap* map = nullptr, const std::function<void()>& saveMap = {});
+
+// Resumes a clone from its map: the command of `mode` with its first
+// question and size question, no layout copy and no chained run, working
+// through `plan` (PlanResume of `map`) onto the target.
+void ResumeCloneCommand(app::WindowModel& w, CloneMode mode, const std::vector<WorkItem>& plan,
+                        RescueMap& map, const std::function<void()>& saveMap,
+                        base::Reporter* observer = nullptr);
 
 void Clone(app::WindowModel& w);
 void Clone512SecJmp(app::WindowModel& w);

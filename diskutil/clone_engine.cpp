@@ -1,6 +1,7 @@
 #include "diskutil/clone_engine.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -29,13 +30,20 @@ class CloneRun {
   CloneRun(const CloneSettings& s, base::Reporter& r)
       : s_(s), r_(r), unit_(ReadsChunks(s.mode) ? kChunk : kSector) {}
   CloneEnd Execute();
+  CloneEnd ExecutePlan(base::RunEnd& end);
+  CloneEnd Finish(Step step, base::RunEnd& end);
 
  private:
   CloneEnd TransferLayout();
   Step Loop();
+  Step RunPlan();
+  Step CopyArea(uint64_t first, uint64_t end);
+  Step ReadSectors(uint64_t first, uint64_t end, bool onlyBad);
+  bool AfterUnit();
+  bool StopRequested() const;
   Step Write(const uint8_t* data, uint32_t count);
-  Step Unreadable();
-  Step RetrySectors();
+  Step Unreadable(uint64_t sectors = kChunkSectors);
+  Step RetrySectors(uint64_t sectors = kChunkSectors);
   void SkipPast(uint64_t sector, uint64_t sectors);
   void Report(uint64_t sector, uint64_t sectors);
   void Log(uint64_t sector, const char* tail = "");
@@ -53,6 +61,8 @@ class CloneRun {
   uint64_t resume_ = 0;   // set when the mode's break ends the run
   bool broke_ = false;
   bool stopped_ = false;
+  MapPhase phase_ = MapPhase::kCopying;  // what the map's position line shows
+  unsigned pass_ = 1;
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point mapSaved_ = started_;
 };
@@ -61,6 +71,7 @@ CloneEnd CloneRun::Execute() {
   base::RunEnd end;
   end.outcome = base::RunOutcome::kNotStarted;
   end.resumeSector = s_.start;
+  if (s_.plan != nullptr && s_.map != nullptr) return ExecutePlan(end);
   if (s_.copyLayout) {
     const CloneEnd layout = TransferLayout();
     if (layout != CloneEnd::kRan) {
@@ -92,7 +103,10 @@ CloneEnd CloneRun::Execute() {
     return CloneEnd::kNoMemory;
   }
 
-  const Step step = Loop();
+  return Finish(Loop(), end);
+}
+
+CloneEnd CloneRun::Finish(Step step, base::RunEnd& end) {
   s_.target->Flush();
   if (step == Step::kWriteFailed) s_.source->Flush();
   KeepMap(true);
@@ -113,6 +127,107 @@ CloneEnd CloneRun::Execute() {
   }
   r_.OnEnd(end);
   return step == Step::kWriteFailed ? CloneEnd::kWriteFailed : CloneEnd::kRan;
+}
+
+CloneEnd CloneRun::ExecutePlan(base::RunEnd& end) {
+  for (const WorkItem& item : *s_.plan) total_ += item.size;
+  toGo_ = total_;
+  buffer_ = base::MakeAlignedBuffer(kChunk);
+  if (!buffer_) {
+    end.error = ENOMEM;
+    end.why = "no memory for a chunk";
+    r_.OnEnd(end);
+    return CloneEnd::kNoMemory;
+  }
+  return Finish(RunPlan(), end);
+}
+
+// Works through the plan's steps in order, each in whole sectors (an area of
+// a map from elsewhere that ends inside a sector takes the whole sector).
+Step CloneRun::RunPlan() {
+  for (const WorkItem& item : *s_.plan) {
+    const uint64_t first = item.pos / kSector;
+    const uint64_t end = item.pos / kSector + (item.pos % kSector + item.size + kSector - 1) / kSector;
+    phase_ = PhaseOf(item.kind);
+    pass_ = item.kind == WorkKind::kRetryBad ? item.attempt : 1;
+    current_ = first;
+    const Step step = item.kind == WorkKind::kCopy
+                          ? CopyArea(first, end)
+                          : ReadSectors(first, end, item.kind == WorkKind::kRetryBad);
+    if (step != Step::kGoOn) return step;
+    toGo_ -= std::min(toGo_, item.size);
+  }
+  current_ = s_.map->size() / kSector;
+  return Step::kLeave;
+}
+
+// Copies the sectors [first, end) in the mode's units, the last unit cut at
+// `end`; an unreadable unit is met as the mode meets it.
+Step CloneRun::CopyArea(uint64_t first, uint64_t end) {
+  const uint64_t unitSectors = unit_ / kSector;
+  const uint64_t before = toGo_;
+  for (current_ = first; current_ < end;) {
+    const uint64_t sectors = std::min(unitSectors, end - current_);
+    const uint32_t bytes = static_cast<uint32_t>(sectors * kSector);
+    s_.source->Seek(current_ * kSector);
+    s_.target->Seek(current_ * kSector);
+    std::memset(buffer_.get(), 0, bytes);
+    uint32_t got = 0;
+    const bool ok = s_.source->Read(buffer_.get(), bytes, &got);
+    if (unit_ == kChunk) s_.source->Flush();
+    if (ok && got == 0) return Step::kLeave;
+    const Step step = ok ? Write(buffer_.get(), bytes) : Unreadable(sectors);
+    if (step != Step::kGoOn) return step;
+    current_ += sectors;
+    toGo_ = before - std::min(before, (current_ - first) * kSector);
+    if (!AfterUnit()) return Step::kLeave;
+  }
+  toGo_ = before;
+  return Step::kGoOn;
+}
+
+// Reads the sectors [first, end) one at a time; a sector that fails is
+// unreadable. With `onlyBad`, only the sectors the map shows unreadable are
+// read (once more each).
+Step CloneRun::ReadSectors(uint64_t first, uint64_t end, bool onlyBad) {
+  const uint64_t before = toGo_;
+  for (current_ = first; current_ < end; ++current_) {
+    if (current_ * kSector >= s_.map->size()) break;
+    if (onlyBad && s_.map->StatusAt(current_ * kSector) != AreaStatus::kBad) continue;
+    s_.source->Seek(current_ * kSector);
+    s_.target->Seek(current_ * kSector);
+    uint32_t got = 0;
+    if (s_.source->Read(buffer_.get(), kSector, &got) && got == kSector) {
+      if (Write(buffer_.get(), kSector) == Step::kWriteFailed) return Step::kWriteFailed;
+    } else {
+      bad_ += 1;
+      s_.map->Set(current_ * kSector, kSector, AreaStatus::kBad);
+      r_.OnUnreadable(current_, 1);
+    }
+    toGo_ = before - std::min(before, (current_ + 1 - first) * kSector);
+    if (!AfterUnit()) {
+      ++current_;
+      return Step::kLeave;
+    }
+  }
+  toGo_ = before;
+  return Step::kGoOn;
+}
+
+// After a unit of a plan's step: progress, the map, and the stop request.
+// False when the run is to stop.
+bool CloneRun::AfterUnit() {
+  ReportProgress();
+  KeepMap(false);
+  if (StopRequested()) {
+    stopped_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool CloneRun::StopRequested() const {
+  return (s_.stop != nullptr && *s_.stop) || (s_.interrupt != nullptr && *s_.interrupt);
 }
 
 CloneEnd CloneRun::TransferLayout() {
@@ -139,7 +254,7 @@ Step CloneRun::Loop() {
     const bool ok = s_.source->Read(buffer, unit_, &got);
     if (unit_ == kChunk) s_.source->Flush();
     if (ok && got == 0) return Step::kLeave;
-    const Step step = ok ? Write(buffer, unit_) : Unreadable();
+    const Step step = ok ? Write(buffer, unit_) : Unreadable(unit_ / kSector);
     if (step != Step::kGoOn) return step;
     current_ += unit_ / kSector;
     // Fewer bytes than a unit to go at the start still copy one whole
@@ -148,7 +263,7 @@ Step CloneRun::Loop() {
     if (toGo_ < unit_) return Step::kLeave;
     ReportProgress();
     KeepMap(false);
-    if (s_.stop != nullptr && *s_.stop) {
+    if (StopRequested()) {
       stopped_ = true;
       return Step::kLeave;
     }
@@ -193,9 +308,10 @@ Step CloneRun::Write(const uint8_t* data, uint32_t count) {
 void CloneRun::KeepMap(bool ending) {
   if (s_.map == nullptr) return;
   const uint64_t at = current_ * kSector;
-  const bool finished = ending && s_.map->Total(AreaStatus::kNotTried) == 0;
+  const bool finished = ending && s_.map->Total(AreaStatus::kNotTried) == 0 &&
+                        s_.map->Total(AreaStatus::kSkipped) == 0;
   s_.map->SetPosition(at < s_.map->size() ? at : s_.map->size(),
-                      finished ? MapPhase::kFinished : MapPhase::kCopying);
+                      finished ? MapPhase::kFinished : phase_, pass_);
   if (!s_.saveMap) return;
   const auto now = std::chrono::steady_clock::now();
   if (!ending && now - mapSaved_ < std::chrono::seconds(10)) return;
@@ -203,17 +319,18 @@ void CloneRun::KeepMap(bool ending) {
   s_.saveMap();
 }
 
-Step CloneRun::Unreadable() {
+// `sectors`: the unit that failed (a resumed run's last unit may be cut short).
+Step CloneRun::Unreadable(uint64_t sectors) {
   switch (s_.mode) {
     case CloneMode::kClone:
-      return RetrySectors();
+      return RetrySectors(sectors);
     case CloneMode::k512SecJmp:
-      SkipPast(current_, kChunkSectors);
-      Report(current_, kChunkSectors);
+      SkipPast(current_, sectors);
+      Report(current_, sectors);
       Log(current_);
       return Step::kGoOn;
     case CloneMode::kErrBreak:
-      Report(current_, kChunkSectors);
+      Report(current_, sectors);
       Log(current_);
       broke_ = true;
       resume_ = current_;
@@ -235,12 +352,12 @@ Step CloneRun::Unreadable() {
   return Step::kLeave;
 }
 
-Step CloneRun::RetrySectors() {
+Step CloneRun::RetrySectors(uint64_t sectors) {
   // Both drives start the retry at the chunk's first sector, wherever the
   // failed read left them, so each sector is read and written in its place.
   s_.source->Seek(current_ * kSector);
   s_.target->Seek(current_ * kSector);
-  for (uint32_t i = 0; i < kChunkSectors; ++i) {
+  for (uint32_t i = 0; i < sectors; ++i) {
     uint8_t* slot = buffer_.get() + i * kSector;
     uint32_t got = 0;
     if (s_.source->Read(slot, kSector, &got)) {

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "base/run_report.h"
 #include "diskutil/rescue_map.h"
@@ -34,12 +35,20 @@ struct CloneSettings {
   uint64_t targetCapacity = 0;
   bool logBadSectors = true;   // records go to the bad-sector log (when it exists)
   const std::atomic<bool>* stop = nullptr;  // when set, the run ends after the unit in hand
+  const std::atomic<bool>* interrupt = nullptr;  // a second stop request (a signal's)
   // The map of the source, kept when given: bytes become copied once the
   // target was flushed after them, a bad sector a mode steps over becomes
   // unreadable and a chunk 512secjmp skips becomes skipped. `saveMap` writes
   // it: every 10 seconds of a run and when the run ends.
   RescueMap* map = nullptr;
   std::function<void()> saveMap;
+  // A resumed run: when given (with `map`), the run works through these
+  // steps instead of [start, byteCount). A copy step is copied in the mode's
+  // units, the last one cut at the step's end, and an unreadable unit meets
+  // the mode's handling; a sector-by-sector step reads one sector at a time
+  // and marks each one that fails unreadable; a retry step reads again only
+  // the sectors the map still shows unreadable. The layout is not copied.
+  const std::vector<WorkItem>* plan = nullptr;
 };
 
 // How RunClone ended, for a caller that words its own messages.

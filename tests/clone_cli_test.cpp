@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/faulty_mount.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/loop_device.h"
 
@@ -99,11 +100,12 @@ TEST(CloneCommand, KeepsAMapThatAnotherRescueToolReads) {
     EXPECT_EQ(t.status, 0) << t.output;
     EXPECT_NE(t.output.find("rescued"), std::string::npos) << t.output;
   }
-  // A map that is there already is not overwritten, and nothing is cloned.
+  // Given again, the map is gone on from: it shows everything copied, so
+  // nothing is read or written.
   WriteFile(dir / "dst.img", Bytes(4 << 20, 0xEE));
   r = Shell(dir.path(), Lumisave() + " --source src.img --target dst.img --yes --mapfile card.map");
-  EXPECT_EQ(r.status, 2) << r.output;
-  EXPECT_NE(r.output.find("--mapfile card.map exists"), std::string::npos) << r.output;
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("shows nothing left to read"), std::string::npos) << r.output;
   EXPECT_EQ(ReadFile(dir / "card.map"), written);
   EXPECT_EQ(ReadFile(dir / "dst.img"), Bytes(4 << 20, 0xEE));
 }
@@ -122,7 +124,7 @@ TEST(CloneCommand, RefusalsAndBadUsage) {
       {"--source src.img --target dst.img --no", 0, refused},
       {"--source src.img --target dst.img", 0, "[no]"},  // no terminal: No
       {"--source src.img --target ./src.img --yes", 1, "Lumisave: open destine disk error"},
-      {"--source src.img --target missing.img --yes", 1, "Lumisave: open destine disk error"},
+      {"--source src.img --target nofolder/missing.img --yes", 1, "nofolder/ does not exist"},
       {"--source missing.img --target dst.img --yes", 2, "missing.img does not exist"},
       {"--source src.img --target dst.img --mode fast", 2, "--mode"},
       {"--source src.img --target dst.img --start 1e3", 2, "--start"},
@@ -138,46 +140,66 @@ TEST(CloneCommand, RefusalsAndBadUsage) {
   EXPECT_EQ(ReadFile(dir / "src.img"), Pattern(1 << 20, 3));
 }
 
-TEST(CloneCommand, CtrlCStopsAfterTheChunkInHand) {
-  TempDir dir;
-  // Sparse images: a long run, sector by sector with a flush after each.
-  WriteFile(dir / "src.img", {});
-  WriteFile(dir / "dst.img", {});
-  ASSERT_EQ(::truncate((dir / "src.img").c_str(), 256 << 20), 0);
-  ASSERT_EQ(::truncate((dir / "dst.img").c_str(), 256 << 20), 0);
-  const std::string out = dir / "out.txt";
-  pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    if (::chdir(dir.path().c_str()) != 0) ::_exit(99);
-    if (!std::freopen(out.c_str(), "w", stderr) || !std::freopen("/dev/null", "w", stdout)) {
-      ::_exit(99);
+// Ctrl-C and SIGTERM end the run after the unit in hand, with the map
+// written as it stops.
+TEST(CloneCommand, StopSignalsEndTheRunAfterTheChunkInHand) {
+  struct Case {
+    int signal;
+    int status;
+    const char* says;
+  } cases[] = {
+      {SIGINT, 130, "lumisave: stopped by Ctrl-C"},
+      {SIGTERM, 143, "lumisave: stopped by SIGTERM"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    TempDir dir;
+    // Sparse images: a long run, sector by sector with a flush after each.
+    WriteFile(dir / "src.img", {});
+    WriteFile(dir / "dst.img", {});
+    ASSERT_EQ(::truncate((dir / "src.img").c_str(), 256 << 20), 0);
+    ASSERT_EQ(::truncate((dir / "dst.img").c_str(), 256 << 20), 0);
+    const std::string out = dir / "out.txt";
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      if (::chdir(dir.path().c_str()) != 0) ::_exit(99);
+      if (!std::freopen(out.c_str(), "w", stderr) || !std::freopen("/dev/null", "w", stdout)) {
+        ::_exit(99);
+      }
+      ::execl(LUMISAVE_BINARY, LUMISAVE_BINARY, "clone", "--source", "src.img", "--target",
+              "dst.img", "--mode", "onesector", "--yes", "--mapfile", "card.map",
+              static_cast<char*>(nullptr));
+      ::_exit(98);
     }
-    ::execl(LUMISAVE_BINARY, LUMISAVE_BINARY, "clone", "--source", "src.img", "--target",
-            "dst.img", "--mode", "onesector", "--yes", static_cast<char*>(nullptr));
-    ::_exit(98);
+    // Wait until the clone writes, then send the signal.
+    struct stat st {};
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (::stat((dir / "dst.img").c_str(), &st) == 0 && st.st_blocks > 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GT(st.st_blocks, 0);
+    ::kill(pid, c.signal);
+    int raw = 0;
+    auto sent = std::chrono::steady_clock::now();
+    ::waitpid(pid, &raw, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(5));
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), c.status);
+    Bytes log = ReadFile(out);
+    EXPECT_NE(std::string(log.begin(), log.end()).find(c.says), std::string::npos);
+    // The run stopped early: most of the target was never written, and the
+    // map says what is left.
+    ASSERT_EQ(::stat((dir / "dst.img").c_str(), &st), 0);
+    EXPECT_LT(st.st_blocks * 512, 128 << 20);
+    const Bytes bytes = ReadFile(dir / "card.map");
+    const std::string map(bytes.begin(), bytes.end());
+    const size_t copied = map.find("\n0x00000000  0x");
+    ASSERT_NE(copied, std::string::npos) << map;
+    EXPECT_EQ(map.substr(map.find('\n', copied + 1) - 3, 3), "  +") << map;
+    EXPECT_NE(map.find("  ?\n"), std::string::npos) << map;
   }
-  // Wait until the clone writes, then Ctrl-C.
-  struct stat st {};
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (::stat((dir / "dst.img").c_str(), &st) == 0 && st.st_blocks > 0) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_GT(st.st_blocks, 0);
-  ::kill(pid, SIGINT);
-  int raw = 0;
-  auto sent = std::chrono::steady_clock::now();
-  ::waitpid(pid, &raw, 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(5));
-  ASSERT_TRUE(WIFEXITED(raw));
-  EXPECT_EQ(WEXITSTATUS(raw), 130);
-  Bytes log = ReadFile(out);
-  EXPECT_NE(std::string(log.begin(), log.end()).find("lumisave: stopped by Ctrl-C"),
-            std::string::npos);
-  // The run stopped early: most of the target was never written.
-  ASSERT_EQ(::stat((dir / "dst.img").c_str(), &st), 0);
-  EXPECT_LT(st.st_blocks * 512, 128 << 20);
 }
 
 // ---------------------------------------------------------------------------
@@ -241,42 +263,10 @@ TEST(CloneBlockDevices, AMountedTargetIsRefused) {
 }
 
 #ifdef LUMISAVE_FAULTY_FS
-// An image served through the one-file FUSE file system with failing
-// sectors; the file system is unmounted and its server ended with the object.
-class FaultyMount {
+class FaultyMount : public testing_support::FaultyMount {
  public:
   FaultyMount(const std::string& image, const std::string& bad, const std::string& mountPoint)
-      : mountPoint_(mountPoint) {
-    ::mkdir(mountPoint.c_str(), 0755);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::execl(LUMISAVE_FAULTY_FS, LUMISAVE_FAULTY_FS, image.c_str(), bad.c_str(),
-              mountPoint.c_str(), "-f", "-s", static_cast<char*>(nullptr));
-      ::_exit(98);
-    }
-    struct stat st {};
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
-      if (::stat(file().c_str(), &st) == 0) {
-        ready_ = true;
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
-  ~FaultyMount() {
-    if (pid_ <= 0) return;
-    Shell("/", "umount '" + mountPoint_ + "'");
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
-  bool ready() const { return ready_; }
-  std::string file() const { return mountPoint_ + "/disk.img"; }
-
- private:
-  std::string mountPoint_;
-  pid_t pid_ = -1;
-  bool ready_ = false;
+      : testing_support::FaultyMount(LUMISAVE_FAULTY_FS, image, bad, mountPoint) {}
 };
 
 TEST(CloneBlockDevices, RealReadErrorsFromALoopDeviceOverAFailingFile) {

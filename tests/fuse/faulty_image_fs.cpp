@@ -4,6 +4,14 @@
 // a clone meets real I/O errors from a real block device.
 //
 //   lumisave_faulty_fs IMAGE SECTOR,SECTOR,... MOUNTPOINT [fuse options]
+//
+// With FAULTY_FS_CONTROL=FOLDER in the environment, the tests steer it
+// through files in FOLDER:
+//   reads   every read served is appended as "FIRST_SECTOR SECTORS ok|bad"
+//   pause   holds "SECTOR [SECTORS]": the next read of at least SECTORS
+//           sectors (default 1) that touches SECTOR renames pause to paused
+//           and waits until paused is removed, so a test can act while a
+//           reader is held at a point it chose
 #define FUSE_USE_VERSION 31
 #include <fcntl.h>
 #include <fuse.h>
@@ -11,6 +19,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -23,6 +32,34 @@ namespace {
 constexpr const char* kName = "/disk.img";
 int g_image = -1;
 std::set<uint64_t> g_bad;
+std::string g_control;  // the control folder, or empty
+
+// Holds a read of [first, end) while the control folder asks for a pause
+// at one of its sectors.
+void MaybePause(uint64_t first, uint64_t end) {
+  if (g_control.empty()) return;
+  const std::string pause = g_control + "/pause";
+  const std::string paused = g_control + "/paused";
+  FILE* f = std::fopen(pause.c_str(), "r");
+  if (f == nullptr) return;
+  unsigned long long sector = 0, least = 1;
+  const bool read = std::fscanf(f, "%llu %llu", &sector, &least) >= 1;
+  std::fclose(f);
+  if (!read || sector < first || sector >= end || end - first < least) return;
+  if (std::rename(pause.c_str(), paused.c_str()) != 0) return;
+  struct stat st;
+  while (::stat(paused.c_str(), &st) == 0) ::usleep(2000);
+}
+
+void LogRead(uint64_t first, uint64_t end, bool ok) {
+  if (g_control.empty()) return;
+  const std::string reads = g_control + "/reads";
+  if (FILE* f = std::fopen(reads.c_str(), "a")) {
+    std::fprintf(f, "%llu %llu %s\n", static_cast<unsigned long long>(first),
+                 static_cast<unsigned long long>(end - first), ok ? "ok" : "bad");
+    std::fclose(f);
+  }
+}
 
 int GetAttr(const char* path, struct stat* st, fuse_file_info*) {
   std::memset(st, 0, sizeof *st);
@@ -60,9 +97,14 @@ int Open(const char* path, fuse_file_info* fi) {
 int Read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info*) {
   const uint64_t first = static_cast<uint64_t>(offset) / 512;
   const uint64_t end = (static_cast<uint64_t>(offset) + size + 511) / 512;
+  MaybePause(first, end);
   auto it = g_bad.lower_bound(first);
-  if (it != g_bad.end() && *it < end) return -EIO;
+  if (it != g_bad.end() && *it < end) {
+    LogRead(first, end, false);
+    return -EIO;
+  }
   ssize_t n = ::pread(g_image, buffer, size, offset);
+  LogRead(first, end, n >= 0);
   return n < 0 ? -errno : static_cast<int>(n);
 }
 
@@ -86,6 +128,7 @@ int main(int argc, char** argv) {
     std::perror(argv[1]);
     return 1;
   }
+  if (const char* control = std::getenv("FAULTY_FS_CONTROL")) g_control = control;
   std::stringstream list(argv[2]);
   for (std::string item; std::getline(list, item, ',');) {
     if (!item.empty()) g_bad.insert(std::strtoull(item.c_str(), nullptr, 10));
