@@ -7,7 +7,8 @@
 # the device served to recover (blkio.throttle.io_service_bytes) are printed.
 #   cards: EXIF photos of 1.5-4 MB end to end; random bytes (no signature,
 #   also with --type all); a few videos.
-# Root only. Usage: bench/real-card.sh [BUILD_DIR]   (RUNS=3, RATE=41943040)
+# Root only. Usage: bench/real-card.sh [BUILD_DIR]   (RUNS=3, RATE=41943040,
+# CARDS="photos random all videos sizes": sizes compares dd read sizes)
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 [ "$(id -u)" = 0 ] || { echo "real-card.sh: needs root (loop devices, cgroups)"; exit 1; }
@@ -112,8 +113,34 @@ bench_card() {  # NAME IMAGE [RECOVER OPTIONS]
   loop=
 }
 
+# What one read size gets from the throttled device: dd with direct reads of
+# 256 KiB, 1 MiB and 4 MiB over the random card.
+read_sizes() {
+  local majmin bs i r t=()
+  loop=$(losetup --find --show --read-only "$work/card-random.img")
+  majmin=$(lsblk -dno MAJ:MIN "$loop" | tr -d ' ')
+  echo "$majmin $rate" > "$group/blkio.throttle.read_bps_device"
+  for bs in 256K 1M 4M; do
+    t=()
+    for ((i = 0; i < runs; i++)); do
+      r=$(throttled "$loop" "$majmin" "dd if=$loop of=/dev/null bs=$bs iflag=direct")
+      t+=("${r% *}")
+    done
+    printf 'dd bs=%-4s iflag=direct %7.2f s  (median of %d)\n' "$bs" \
+      "$(printf '%s\n' "${t[@]}" | median)" "$runs"
+  done
+  echo "$majmin 0" > "$group/blkio.throttle.read_bps_device"
+  losetup -d "$loop"
+  loop=
+}
+
 echo "cards: $work/card-*.img (256 MiB each), throttled to $rate bytes/s"
-bench_card "photos end to end" "$work/card-photos.img"
-bench_card "random bytes" "$work/card-random.img"
-bench_card "random bytes, --type all" "$work/card-random.img" "--type all"
-bench_card "videos, --type video" "$work/card-videos.img" "--type video"
+for card in ${CARDS:-photos random all videos sizes}; do
+  case $card in
+    photos) bench_card "photos end to end" "$work/card-photos.img" ;;
+    random) bench_card "random bytes" "$work/card-random.img" ;;
+    all) bench_card "random bytes, --type all" "$work/card-random.img" "--type all" ;;
+    videos) bench_card "videos, --type video" "$work/card-videos.img" "--type video" ;;
+    sizes) read_sizes ;;
+  esac
+done

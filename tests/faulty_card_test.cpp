@@ -81,34 +81,37 @@ bool AllZero(const Bytes& b, size_t from, size_t to) {
 TEST(FailingCard, RecoverUsesEveryReadableSectorAndSaysWhatItCouldNotRead) {
   if (!IsRoot()) GTEST_SKIP() << "loop devices and FUSE need root";
   if (::access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "/dev/fuse is missing";
-  constexpr uint64_t kSectors = 48 * 2048;  // 48 MiB
   // A photo whose chunk holds a bad sector before it, and one its copy's
   // second pass meets past its end; a photo with a bad sector inside it.
-  const Bytes clear = FakeJpeg(0xE1, 300000, {299998});      // sectors 1100-1686
-  const Bytes holed = FakeJpeg(0xE1, 400000, {399998});      // sectors 3000-3782
-  const Bytes early = FakeJpeg(0xE1, 200000, {199998});      // sectors 5000-5391
-  ImageBuilder img(kSectors);
-  img.PutSector(1100, clear).PutSector(3000, holed).PutSector(5000, early);
+  const Bytes clear = FakeJpeg(0xE1, 300000, {1000, 299998});    // sectors 1100-1686
+  const Bytes holed = FakeJpeg(0xE1, 400000, {1000, 399998});    // sectors 3000-3782
+  const Bytes early = FakeJpeg(0xE1, 320000, {1000, 319998});    // sectors 5000-5625
   struct Case {
     const char* what;
+    uint64_t sectors;
     std::string bad;
     uint64_t dieAt;
     int status;
     std::string says;
     std::vector<std::pair<std::string, Bytes>> files;  // name and bytes; empty: no file
   } cases[] = {
-      {"bad sectors beside photos", "1050,1700", 0, 0, "unreadable sectors: 2 (first 1050, last 1700)",
+      {"bad sectors beside photos", 8 * 2048, "1050,1700", 0, 0, "unreadable sectors: 2 (first 1050, last 1700)",
        {{"1100.jpg", clear}, {"3000.jpg", holed}, {"5000.jpg", early}}},
-      {"a bad sector inside a photo", "3300", 0, 0, "unreadable sectors: 1 (first 3300, last 3300)",
+      {"a bad sector inside a photo", 8 * 2048, "3300", 0, 0, "unreadable sectors: 1 (first 3300, last 3300)",
        {{"1100.jpg", clear}, {"3000.jpg", {}}, {"5000.jpg", early}}},
-      {"every sector bad", "0-" + std::to_string(kSectors - 1), 0, 1,
+      // Small: every unreadable sector is tried once on its own.
+      {"every sector bad", 2048, "0-2047", 0, 1,
        "the drive could not be read from sector 0 on: was it removed?", {}},
-      {"the card pulled mid-scan", "", 8 << 20, 1, "on: was it removed?",
+      // Pulled once the photos are behind the scan, with more than 16 MiB to go.
+      {"the card pulled mid-scan", 40 * 2048, "", 16 << 20, 1,
+       "the drive could not be read from sector 32768 on: was it removed?",
        {{"1100.jpg", clear}, {"3000.jpg", holed}, {"5000.jpg", early}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TempDir dir;
+    ImageBuilder img(c.sectors);
+    if (c.sectors > 8192) img.PutSector(1100, clear).PutSector(3000, holed).PutSector(5000, early);
     img.WriteTo(dir / "card.img");
     FailingCard card(dir / "card.img", c.bad, dir / "mnt", dir / "reads.log", c.dieAt);
     if (!card.ready()) GTEST_SKIP() << "cannot mount a FUSE file system here";

@@ -7,7 +7,8 @@
 //
 // With LUMISAVE_FAULTY_LOG=FILE every read is logged there as "OFFSET SIZE";
 // with LUMISAVE_FAULTY_DIE_AT=BYTES the server ends itself at the first read
-// that reaches that offset, as a card pulled from its reader.
+// that holds the byte at that offset, as a card pulled from its reader (a read
+// of the drive's end, such as a probe of its labels, leaves it running).
 #define FUSE_USE_VERSION 31
 #include <fcntl.h>
 #include <fuse.h>
@@ -66,7 +67,9 @@ int Open(const char* path, fuse_file_info* fi) {
 
 int Read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info*) {
   if (g_log >= 0) dprintf(g_log, "%lld %zu\n", static_cast<long long>(offset), size);
-  if (static_cast<uint64_t>(offset) + size > g_dieAt) ::_exit(0);
+  if (static_cast<uint64_t>(offset) <= g_dieAt && static_cast<uint64_t>(offset) + size > g_dieAt) {
+    ::_exit(0);
+  }
   const uint64_t first = static_cast<uint64_t>(offset) / 512;
   const uint64_t end = (static_cast<uint64_t>(offset) + size + 511) / 512;
   auto it = g_bad.lower_bound(first);
