@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/big_buffer.h"
+
 namespace carvers {
 namespace {
 
@@ -20,13 +22,11 @@ CachedReader::CachedReader(platform::Device& device, Shape shape)
   blockSectors_ = static_cast<uint32_t>(shape_.blockBytes / kSector);
   uint64_t length = 0;
   if (device.Length(&length)) deviceLength_ = length;
+  memory_ = platform::AllocateBigBuffer(static_cast<size_t>(shape_.slots) * shape_.blockBytes);
+  if (!memory_) return;
   slots_.resize(shape_.slots);
-  for (Slot& slot : slots_) {
-    slot.data = base::MakeAlignedBuffer(shape_.blockBytes);
-    if (!slot.data) {
-      slots_.clear();
-      return;
-    }
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    slots_[i].data = memory_.get() + i * shape_.blockBytes;
   }
   if (shape_.ahead > 0) thread_ = std::thread([this] { ReadAhead(); });
 }
@@ -106,6 +106,22 @@ void CachedReader::SetFloor(uint64_t offset) {
   changed_.notify_all();
 }
 
+const uint8_t* CachedReader::Borrow(uint64_t offset, uint32_t count) {
+  if (slots_.empty() || count == 0) return nullptr;
+  const uint64_t block = offset / shape_.blockBytes;
+  const uint64_t from = offset - block * shape_.blockBytes;
+  std::unique_lock<std::mutex> lock(mu_);
+  if (block != floorBlock_ || from + count > shape_.blockBytes) return nullptr;
+  const uint64_t first = offset / kSector;
+  if (TouchesBad(first, first + (count + kSector - 1) / kSector)) return nullptr;
+  Slot* slot = Load(block, lock, true);
+  if (slot == nullptr || slot->block != block || slot->state != State::kWhole ||
+      slot->valid < from + count) {
+    return nullptr;
+  }
+  return slot->data + from;
+}
+
 CachedReader::Slot* CachedReader::Find(uint64_t block) {
   for (Slot& slot : slots_) {
     if (slot.state != State::kEmpty && slot.block == block) return &slot;
@@ -127,7 +143,7 @@ CachedReader::Slot* CachedReader::Victim(bool demand) {
   // Then the block used longest ago; the reader thread leaves alone the
   // blocks just ahead of the scan and of the last request.
   for (Slot& slot : slots_) {
-    if (slot.state == State::kLoading) continue;
+    if (slot.state == State::kLoading || slot.block == floorBlock_) continue;
     if (!demand && (slot.block - floorBlock_ < shape_.ahead ||
                     slot.block - demandBlock_ <= shape_.ahead)) {
       continue;
@@ -166,7 +182,7 @@ CachedReader::Slot* CachedReader::Load(uint64_t block, std::unique_lock<std::mut
     return slot;
   }
   slot->state = State::kLoading;
-  uint8_t* data = slot->data.get();
+  uint8_t* data = slot->data;
   lock.unlock();
   uint32_t got = 0;
   const bool ok = DeviceRead(offset, data, shape_.blockBytes, &got);
@@ -241,7 +257,7 @@ bool CachedReader::ReadAt(uint64_t offset, void* buffer, uint32_t count, uint32_
       if (whole) {
         take = from >= slot->valid ? 0 : (to < slot->valid ? to : slot->valid) - from;
       }
-      std::memcpy(out + done, slot->data.get() + from, take);
+      std::memcpy(out + done, slot->data + from, take);
       done += static_cast<uint32_t>(take);
       if (whole && slot->valid < shape_.blockBytes && to > slot->valid) break;  // the end
     }
@@ -263,7 +279,7 @@ bool CachedReader::ReadAt(uint64_t offset, void* buffer, uint32_t count, uint32_
     Slot* slot = slots_.empty() ? nullptr : Find(s / blockSectors_);
     if (slot == nullptr || slot->state != State::kFailed) continue;
     const uint64_t at = s % blockSectors_;
-    std::memcpy(slot->data.get() + at * kSector, out + (s * kSector - offset), kSector);
+    std::memcpy(slot->data + at * kSector, out + (s * kSector - offset), kSector);
     slot->have[at] = true;
   }
   return true;

@@ -27,8 +27,8 @@ class CachedReader : public SourceReader {
  public:
   struct Shape {
     uint32_t blockBytes = 1u << 20;  // a device read: a multiple of kChunkBytes
-    uint32_t slots = 16;             // blocks kept
-    uint32_t ahead = 6;              // blocks read ahead; 0: no reader thread
+    uint32_t slots = 8;              // blocks kept
+    uint32_t ahead = 4;              // blocks read ahead; 0: no reader thread
   };
 
   CachedReader(platform::Device& device, Shape shape);
@@ -42,8 +42,14 @@ class CachedReader : public SourceReader {
   void MarkUnreadable(uint64_t firstSector, uint64_t sectors) override;
 
   // Tells where the scan is: nothing before `offset` is wanted again soon,
-  // and the reader thread reads ahead from there.
+  // and the reader thread reads ahead from there. The block that holds
+  // `offset` stays in memory until the next call.
   void SetFloor(uint64_t offset);
+  // Returns: the `count` bytes at `offset` where they lie in memory, read
+  // whole, when they are all within the block of the last SetFloor and
+  // before the end of the drive; else null (ReadAt then says why). Valid
+  // until the next SetFloor.
+  const uint8_t* Borrow(uint64_t offset, uint32_t count);
   // Bytes asked of the device so far (reads that failed included).
   uint64_t deviceBytes() const;
   // Whether the blocks could be allocated (false: every read goes straight
@@ -53,7 +59,7 @@ class CachedReader : public SourceReader {
  private:
   enum class State { kEmpty, kLoading, kWhole, kFailed };
   struct Slot {
-    base::AlignedBuffer data;
+    uint8_t* data = nullptr;  // blockBytes in `memory_`
     uint64_t block = UINT64_MAX;
     State state = State::kEmpty;
     uint32_t valid = 0;         // kWhole: bytes up to the end of the drive
@@ -74,6 +80,7 @@ class CachedReader : public SourceReader {
   Shape shape_;
   uint32_t blockSectors_;
   uint64_t deviceLength_ = UINT64_MAX;
+  base::AlignedBuffer memory_;
   std::vector<Slot> slots_;
   std::map<uint64_t, uint64_t> bad_;  // unreadable sectors: first -> end, disjoint
   uint64_t floorBlock_ = 0;

@@ -62,8 +62,11 @@ base::RunEnd RunScan(const ScanSettings& settings, base::Reporter& reporter) {
     // read did not fill, or the unreadable sectors of a failed read, are
     // zeros. Zeroing only those keeps a full read to one copy of the data.
     source.SetFloor(c * kSector);
-    uint32_t got = 0;
-    bool ok = source.ReadAt(c * kSector, chunk.get(), base::kChunkBytes, &got);
+    // A whole chunk in the cache is scanned where it lies.
+    const uint8_t* data = source.Borrow(c * kSector, base::kChunkBytes);
+    uint32_t got = data != nullptr ? base::kChunkBytes : 0;
+    bool ok = data != nullptr || source.ReadAt(c * kSector, chunk.get(), base::kChunkBytes, &got);
+    if (data == nullptr) data = chunk.get();
     if (ok) {
       failedInARow = 0;
       if (got > 0) unreadable.Readable();
@@ -100,7 +103,7 @@ base::RunEnd RunScan(const ScanSettings& settings, base::Reporter& reporter) {
         break;
       }
     }
-    std::memset(chunk.get() + got, 0, base::kChunkBytes - got);
+    if (got < base::kChunkBytes) std::memset(chunk.get() + got, 0, base::kChunkBytes - got);
     if (ok && got == 0) {
       end.outcome = base::RunOutcome::kEndOfDrive;
       end.resumeSector = c;
@@ -108,7 +111,7 @@ base::RunEnd RunScan(const ScanSettings& settings, base::Reporter& reporter) {
       break;
     }
     for (uint32_t i = 0; i < base::kChunkSectors; ++i) {
-      const uint8_t* sector = chunk.get() + i * kSector;
+      const uint8_t* sector = data + i * kSector;
       uint32_t candidates = filter[sector[0]];
       while (candidates != 0) {
         unsigned t = static_cast<unsigned>(__builtin_ctz(candidates));
