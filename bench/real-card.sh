@@ -30,10 +30,10 @@ mkdir -p "$group"
 
 # EXIF photos (with thumbnails) of 1.5-4 MB, padded to whole sectors.
 make_photos() {  # FILE
-  local tmp spec
+  local tmp shape
   tmp=$(mktemp -d)
-  for spec in "1 1500x1150 93" "2 2200x1650 90" "3 2400x1800 89" "4 2000x1500 94" "5 2100x1580 90"; do
-    set -- $spec
+  for shape in "1 1500x1150 93" "2 2200x1650 90" "3 2400x1800 89" "4 2000x1500 94" "5 2100x1580 90"; do
+    set -- $shape
     convert -seed "$1" -size 160x120 plasma:fractal "$tmp/thumb.jpg"
     convert -seed "$1" -size "$2" plasma:fractal +noise Gaussian -quality "$3" "$tmp/p$1.jpg"
     exiftool -q -overwrite_original -all= "$tmp/p$1.jpg"
