@@ -1,5 +1,7 @@
 #include "carvers/carver.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -48,9 +50,40 @@ std::unique_ptr<OutputFile> CreateOrTell(CarveContext& context, const std::strin
 bool SourceReader::ReadAt(uint64_t offset, void* buffer, uint32_t count, uint32_t* got) {
   const uint64_t saved = device_.Position();
   device_.Seek(offset);
+  errno = 0;
   const bool ok = device_.Read(buffer, count, got);
+  if (!ok) error_ = errno != 0 ? errno : EIO;
   device_.Seek(saved);
   return ok;
+}
+
+bool SourceReader::gone() const {
+  const int error = error_;
+  return error == ENODEV || error == ENXIO;
+}
+
+uint32_t SourceReader::ReadSectors(uint64_t offset, uint8_t* buffer, uint32_t sectors,
+                                   std::vector<uint32_t>* unreadable) {
+  const uint32_t size = platform::kSectorSize;
+  for (uint32_t i = 0; i < sectors; ++i) {
+    uint8_t* at = buffer + static_cast<size_t>(i) * size;
+    if (gone()) {
+      std::memset(at, 0, static_cast<size_t>(sectors - i) * size);
+      for (uint32_t j = i; j < sectors; ++j) unreadable->push_back(j);
+      return sectors * size;
+    }
+    uint32_t got = 0;
+    if (!ReadAt(offset + static_cast<uint64_t>(i) * size, at, size, &got)) {
+      std::memset(at, 0, size);
+      unreadable->push_back(i);
+      continue;
+    }
+    if (got < size) {
+      std::memset(at + got, 0, size - got);
+      return i * size + got;
+    }
+  }
+  return sectors * size;
 }
 
 std::unique_ptr<OutputFile> FileSink::Create(const std::string& path) {
@@ -133,18 +166,33 @@ int CopyOut(uint64_t sector, CarveContext& context, const std::string& folder,
     remaining -= passSectors;
     uint32_t got = 0;
     const uint64_t at = offset;
-    if (context.source.ReadAt(offset, buffer,
-                              static_cast<uint32_t>(passSectors * platform::kSectorSize), &got)) {
-      offset += got;
-    } else {
-      got = 0;
+    const uint32_t passBytes = static_cast<uint32_t>(passSectors * platform::kSectorSize);
+    // A pass that cannot be read whole is read sector by sector: the
+    // readable sectors are kept, an unreadable one becomes 512 zero bytes.
+    std::vector<uint32_t> unreadable;
+    if (!context.source.ReadAt(offset, buffer, passBytes, &got)) {
+      got = context.source.ReadSectors(offset, buffer, static_cast<uint32_t>(passSectors),
+                                       &unreadable);
+      // A drive that went away ends the copy with what was read.
+      if (context.source.gone()) remaining = 0;
     }
+    offset += got;
     uint32_t count = rules.EndOfPass(buffer, got, remaining);
     out->Write(buffer, count);
-    // The bytes this pass read come from the drive; any written beyond
-    // them (an end rule's bytes after a short read) did not.
+    // The bytes this pass read come from the drive, but for its unreadable
+    // sectors; any written beyond them (an end rule's bytes after a short
+    // read) did not.
     const uint64_t fromDrive = count < got ? count : got;
-    AddRun(runs, {length, at, fromDrive, false});
+    uint64_t done = 0;
+    for (uint32_t bad : unreadable) {
+      const uint64_t from = static_cast<uint64_t>(bad) * platform::kSectorSize;
+      if (from >= fromDrive) break;
+      const uint64_t to = std::min<uint64_t>(from + platform::kSectorSize, fromDrive);
+      AddRun(runs, {length + done, at + done, from - done, false});
+      AddRun(runs, {length + from, 0, to - from, true});
+      done = to;
+    }
+    AddRun(runs, {length + done, at + done, fromDrive - done, false});
     AddRun(runs, {length + fromDrive, 0, count - fromDrive, true});
     length += count;
   }

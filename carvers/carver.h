@@ -10,6 +10,7 @@
 // wrote and each file it could not create.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -42,7 +43,31 @@ class SourceReader {
   // Returns: false when the read met an unreadable sector (nothing is
   // delivered); on true, `*got` short of `count` means the end of the drive.
   virtual bool ReadAt(uint64_t offset, void* buffer, uint32_t count, uint32_t* got);
+  // Whether `sector` is already known to be unreadable in this run.
+  virtual bool KnownUnreadable(uint64_t sector) {
+    (void)sector;
+    return false;
+  }
+  // Counts sectors as unreadable for the rest of the run without reading them.
+  virtual void MarkUnreadable(uint64_t firstSector, uint64_t sectors) {
+    (void)firstSector;
+    (void)sectors;
+  }
+  // Reads `sectors` sectors at `offset` one at a time into their places in
+  // `buffer`: an unreadable one is left as zeros and its index appended to
+  // `unreadable`. Stops at the end of the drive, and once the drive has gone
+  // (every sector not read then counts as unreadable). Returns: the bytes
+  // delivered, unreadable sectors included.
+  uint32_t ReadSectors(uint64_t offset, uint8_t* buffer, uint32_t sectors,
+                       std::vector<uint32_t>* unreadable);
+  // The errno of the last failed read, 0 before any.
+  int lastError() const { return error_; }
+  // Whether a read said the device is no longer there (ENODEV, ENXIO).
+  bool gone() const;
   platform::Device& device() { return device_; }
+
+ protected:
+  std::atomic<int> error_{0};
 
  private:
   platform::Device& device_;

@@ -61,6 +61,23 @@ struct ScanOptions {
 };
 void AddScanOptions(CLI::App& command, ScanOptions& options);
 
+// What a pass over a drive tells at its end on the command line: the
+// sectors it could not read, and a drive that could not be read at all.
+class DriveFaults {
+ public:
+  void Note(uint64_t firstSector, uint64_t sectors);
+  void End(const base::RunEnd& end) { end_ = end; }
+  // Prints "unreadable sectors: N (first F, last L)" when there were any,
+  // and the words of a drive lost. Returns: 1 when the run failed so, else 0.
+  int Print() const;
+
+ private:
+  uint64_t count_ = 0;
+  uint64_t first_ = 0;
+  uint64_t last_ = 0;
+  base::RunEnd end_;
+};
+
 // What a scan run from the command line reports: a progress bar on a
 // terminal, and the files it wrote for the summary.
 class ScanObserver : public base::Reporter {
@@ -68,9 +85,13 @@ class ScanObserver : public base::Reporter {
   explicit ScanObserver(ConsoleShell& shell) : shell_(shell) {}
   void OnProgress(const base::Progress& p) override;
   void OnFile(const base::FileRecord& f) override { files_.push_back(f); }
+  void OnUnreadable(uint64_t first, uint64_t sectors) override { faults_.Note(first, sectors); }
+  void OnEnd(const base::RunEnd& e) override { faults_.End(e); }
   const std::vector<base::FileRecord>& files() const { return files_; }
+  const DriveFaults& faults() const { return faults_; }
 
  private:
+  DriveFaults faults_;
   ConsoleShell& shell_;
   bool started_ = false;
   std::vector<base::FileRecord> files_;

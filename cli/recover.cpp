@@ -95,6 +95,7 @@ int Recover(const RecoverOptions& o, const Context& context) {
                  [&dlg, &observer](const app::ScanRange& range) {
                    dlg.StartRecovery(range, &observer);
                  });
+  const int lost = observer.faults().Print();
   if (::isatty(STDERR_FILENO) == 1) {
     PrintSummary(dlg.lastScanFolders(), observer.files());
     if (o.types.empty() && !dlg.lastScanFolders().empty()) {
@@ -102,7 +103,7 @@ int Recover(const RecoverOptions& o, const Context& context) {
                 << " (--type photos adds every picture and video type)" << std::endl;
     }
   }
-  return StatusOf(window);
+  return StatusOf(window) | lost;
 }
 
 }  // namespace
@@ -134,6 +135,23 @@ void ScanObserver::OnProgress(const base::Progress& p) {
     shell_.StartProgress(p.total, platform::kSectorSize);
   }
   shell_.ShowProgress(p.done);
+}
+
+void DriveFaults::Note(uint64_t firstSector, uint64_t sectors) {
+  if (sectors == 0) return;
+  if (count_ == 0 || firstSector < first_) first_ = firstSector;
+  if (firstSector + sectors - 1 > last_) last_ = firstSector + sectors - 1;
+  count_ += sectors;
+}
+
+int DriveFaults::Print() const {
+  if (count_ > 0) {
+    std::cerr << "unreadable sectors: " << count_ << " (first " << first_ << ", last " << last_
+              << ")" << std::endl;
+  }
+  if (end_.outcome != base::RunOutcome::kFailed || end_.why.empty()) return 0;
+  std::cerr << end_.why << std::endl;
+  return 1;
 }
 
 void RunScanCommand(Window& window, const ScanOptions& o,

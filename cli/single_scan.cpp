@@ -23,10 +23,11 @@ void Register(CLI::App& app, Context& context, const SingleScan& scan) {
     RunScanCommand(window, *options, [&window, &observer, scan](const app::ScanRange& r) {
       window.dlg.RunSingleTypeScan(scan.typeName, scan.folderName, r, &observer);
     });
+    const int lost = observer.faults().Print();
     if (::isatty(STDERR_FILENO) == 1) {
       PrintSummary({window.dlg.SingleTypeFolder(scan.folderName)}, observer.files());
     }
-    context.status = StatusOf(window);
+    context.status = StatusOf(window) | lost;
   });
 }
 

@@ -27,8 +27,12 @@ class SurveyObserver : public base::Reporter {
     }
     shell_.ShowProgress(p.done);
   }
+  void OnUnreadable(uint64_t first, uint64_t sectors) override { faults_.Note(first, sectors); }
+  void OnEnd(const base::RunEnd& e) override { faults_.End(e); }
+  const DriveFaults& faults() const { return faults_; }
 
  private:
+  DriveFaults faults_;
   ConsoleShell& shell_;
   bool started_ = false;
 };
@@ -51,7 +55,8 @@ int Survey(const SurveyOptions& o) {
   PrintRows(dlg.bootList());
   PrintRows(dlg.fatList());
   std::cout << std::flush;
-  return StatusOf(window);
+  const int lost = observer.faults().Print();
+  return StatusOf(window) | lost;
 }
 
 }  // namespace

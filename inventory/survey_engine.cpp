@@ -1,10 +1,12 @@
 #include "inventory/survey_engine.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <vector>
 
 #include "base/chunk.h"
+#include "base/unreadable_tally.h"
 #include "platform/chunk_reads.h"
 
 namespace inventory {
@@ -53,17 +55,38 @@ base::RunEnd RunSurvey(const SurveySettings& s,
   base::RunEnd end;
   uint64_t remaining = s.byteCount;
   uint64_t sector = 0;
+  base::UnreadableTally unreadable(reporter);
+  int error = 0;
   while (!bound.Reached(sector * kSector)) {
     uint32_t got = 0;
     const uint64_t first = sector;
+    errno = 0;
     const platform::ChunkRead read = platform::ReadZeroedChunk(device, buffer.data(), kChunk, &got);
     if (read == platform::ChunkRead::kEnd) break;
+    if (read == platform::ChunkRead::kData) unreadable.Readable();
     if (read == platform::ChunkRead::kFailed) {
+      error = errno;
+      // A drive that is no longer there ends the survey at once.
+      if (error == ENODEV || error == ENXIO) {
+        unreadable.Gone(sector);
+        break;
+      }
+      std::vector<uint64_t> badSectors;
       const uint64_t bad = platform::ReadSectorsOneByOne(
-          device, buffer.data(), kChunkSectors, [&](uint64_t) {
-            reporter.OnUnreadable(device.Position() / kSector - 1, 1);
-            ++end.unreadableSectors;
-          });
+          device, buffer.data(), kChunkSectors,
+          [&](uint64_t) { badSectors.push_back(device.Position() / kSector - 1); });
+      // The unreadable sectors in runs, in drive order, each readable
+      // stretch between them heard too.
+      uint64_t next = sector;
+      for (size_t i = 0; i < badSectors.size();) {
+        size_t j = i + 1;
+        while (j < badSectors.size() && badSectors[j] == badSectors[j - 1] + 1) ++j;
+        if (badSectors[i] > next) unreadable.Readable();
+        unreadable.Add(badSectors[i], badSectors[j - 1] - badSectors[i] + 1);
+        next = badSectors[j - 1] + 1;
+        i = j;
+      }
+      if (next < sector + kChunkSectors) unreadable.Readable();
       if (bound.EndsAt(bad, kChunk)) break;
     }
     for (uint32_t i = 0; i < kChunkSectors; ++i, ++sector) {
@@ -88,6 +111,7 @@ base::RunEnd RunSurvey(const SurveySettings& s,
     }
   }
   end.resumeSector = sector;
+  unreadable.Finish(end, error);
   reporter.OnEnd(end);
   return end;
 }

@@ -4,11 +4,17 @@
 #include <cstring>
 
 #include "base/chunk.h"
+#include "base/unreadable_tally.h"
+#include "carvers/read_cache.h"
 
 namespace scan {
 namespace {
 
 constexpr uint64_t kSector = base::kSectorBytes;
+
+// After this many bytes of chunks in a row that fail whole, the scan stops
+// retrying them sector by sector until a chunk reads whole again.
+constexpr uint64_t kRetryPause = 16u << 20;
 
 }  // namespace
 
@@ -27,7 +33,10 @@ FirstByteFilter BuildFirstByteFilter(const std::vector<TypeToScan>& types) {
 base::RunEnd RunScan(const ScanSettings& settings, base::Reporter& reporter) {
   base::RunEnd end;
   end.resumeSector = settings.start;
-  carvers::SourceReader source(*settings.source);
+  // One cache for the run: the scan's chunks, the carvers' copies and their
+  // look-ahead read each block of the drive once, and a sector found
+  // unreadable is not asked of the drive again.
+  carvers::CachedReader source(*settings.source);
   carvers::FileSink plainSink;
   carvers::FileSink& sink = settings.sink != nullptr ? *settings.sink : plainSink;
   base::AlignedBuffer chunk = base::MakeAlignedBuffer(base::kChunkBytes);
@@ -44,25 +53,65 @@ base::RunEnd RunScan(const ScanSettings& settings, base::Reporter& reporter) {
       settings.loopEnd == LoopEnd::kOneChunkPastEnd ? settings.end + base::kChunkSectors : settings.end;
   const uint64_t total = settings.end > settings.start ? settings.end - settings.start : 0;
   const auto began = std::chrono::steady_clock::now();
+  base::UnreadableTally unreadable(reporter);
+  // Bytes of the chunks in a row whose read failed whole.
+  uint64_t failedInARow = 0;
   uint64_t c = settings.start;
   for (;;) {
     // The buffer is offered as if zeroed before the read: the bytes a short
-    // read did not fill, or all of them after a failed read, are zeros.
-    // Zeroing only those keeps a full read to one copy of the data.
-    uint32_t got = 0;
-    bool ok = source.ReadAt(c * kSector, chunk.get(), base::kChunkBytes, &got);
-    if (!ok) got = 0;
-    std::memset(chunk.get() + got, 0, base::kChunkBytes - got);
+    // read did not fill, or the unreadable sectors of a failed read, are
+    // zeros. Zeroing only those keeps a full read to one copy of the data.
+    source.SetFloor(c * kSector);
+    // A whole chunk in the cache is scanned where it lies.
+    const uint8_t* data = source.Borrow(c * kSector, base::kChunkBytes);
+    uint32_t got = data != nullptr ? base::kChunkBytes : 0;
+    bool ok = data != nullptr || source.ReadAt(c * kSector, chunk.get(), base::kChunkBytes, &got);
+    if (data == nullptr) data = chunk.get();
+    if (ok) {
+      failedInARow = 0;
+      if (got > 0) unreadable.Readable();
+    } else if (source.gone()) {
+      end.resumeSector = c;
+      unreadable.Gone(c);
+      break;
+    } else if (failedInARow >= kRetryPause) {
+      // A long run of dead chunks: no sector by sector retry until a chunk
+      // reads whole again.
+      failedInARow += base::kChunkBytes;
+      got = 0;
+      source.MarkUnreadable(c, base::kChunkSectors);
+      unreadable.Add(c, base::kChunkSectors);
+    } else {
+      failedInARow += base::kChunkBytes;
+      std::vector<uint32_t> bad;
+      got = source.ReadSectors(c * kSector, chunk.get(), base::kChunkSectors, &bad);
+      size_t i = 0;
+      uint32_t next = 0;  // the first sector not yet counted either way
+      while (i < bad.size()) {
+        size_t j = i + 1;
+        while (j < bad.size() && bad[j] == bad[j - 1] + 1) ++j;
+        if (bad[i] > next) unreadable.Readable();
+        unreadable.Add(c + bad[i], bad[j - 1] - bad[i] + 1);
+        next = bad[j - 1] + 1;
+        i = j;
+      }
+      const uint32_t gotSectors = (got + kSector - 1) / kSector;
+      if (gotSectors > next) unreadable.Readable();
+      if (source.gone()) {
+        end.resumeSector = c;
+        unreadable.Gone(c + (bad.empty() ? 0 : bad.front()));
+        break;
+      }
+    }
+    if (got < base::kChunkBytes) std::memset(chunk.get() + got, 0, base::kChunkBytes - got);
     if (ok && got == 0) {
       end.outcome = base::RunOutcome::kEndOfDrive;
       end.resumeSector = c;
       reporter.OnNotice(base::Notice::kEndOfDrive, "");
       break;
     }
-    // A chunk that cannot be read is offered as zeros, and the scan goes on
-    // with the next one.
     for (uint32_t i = 0; i < base::kChunkSectors; ++i) {
-      const uint8_t* sector = chunk.get() + i * kSector;
+      const uint8_t* sector = data + i * kSector;
       uint32_t candidates = filter[sector[0]];
       while (candidates != 0) {
         unsigned t = static_cast<unsigned>(__builtin_ctz(candidates));
@@ -90,6 +139,7 @@ base::RunEnd RunScan(const ScanSettings& settings, base::Reporter& reporter) {
       break;
     }
   }
+  unreadable.Finish(end, source.lastError());
   reporter.OnEnd(end);
   return end;
 }

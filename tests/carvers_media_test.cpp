@@ -134,6 +134,14 @@ TEST(MediaCarvers, PdfAndMcdEndAtTheirMarkers) {
 // with k - 1 bytes of the copy buffer. At the end of the drive the buffer
 // still holds the pass before; when the very first read fails it holds
 // zeros.
+// A file whose first sector could not be read, followed by `tail` zeros.
+Bytes Holed(const Bytes& file, size_t tail) {
+  Bytes b(512, 0);
+  b.insert(b.end(), file.begin() + 512, file.end());
+  b.insert(b.end(), tail, 0);
+  return b;
+}
+
 TEST(MediaCarvers, PdfAndMcdAtAPassThatReadsNothing) {
   const Bytes pdf = WithHeader("%PDF", 2048);
   const Bytes mcd = WithHeader("VectorWorks", 2048, 14);
@@ -165,8 +173,11 @@ TEST(MediaCarvers, PdfAndMcdAtAPassThatReadsNothing) {
          b.insert(b.end(), mcd.begin(), mcd.begin() + 8);
          return b;
        }()},
-      {"pdf whose first sector cannot be read", CarvePdf, pdf, {4}, "4.pdf", Bytes(3, 0)},
-      {"mcd whose first sector cannot be read", CarveMcd, mcd, {4}, "4.mcd", Bytes(8, 0)},
+      // The unreadable first sector is a hole of zeros, the rest is read
+      // sector by sector; the next pass reads nothing and ends the copy
+      // with k - 1 bytes of the buffer, which starts with the hole.
+      {"pdf whose first sector cannot be read", CarvePdf, pdf, {4}, "4.pdf", Holed(pdf, 3)},
+      {"mcd whose first sector cannot be read", CarveMcd, mcd, {4}, "4.mcd", Holed(mcd, 8)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -176,10 +176,13 @@ TEST_F(RecoveryScanTest, AMissingOutputFolderIsReportedPerFileAndTheScanGoesOn) 
                      }));
 }
 
-TEST_F(RecoveryScanTest, AnUnreadableChunkIsSkippedAndTheRestOfTheDriveScanned) {
+// A chunk with an unreadable sector is read sector by sector: a photo in
+// its readable sectors is found whole, and the scan goes on.
+TEST_F(RecoveryScanTest, AChunkWithAnUnreadableSectorIsScannedSectorBySector) {
   ImageBuilder img(2048);
+  Bytes first = FakeJpeg(0xE0, 5000, {4998});
   Bytes second = FakeJpeg(0xE0, 5000, {4998});
-  img.PutSector(100, FakeJpeg(0xE0, 5000, {4998}));  // in the bad chunk
+  img.PutSector(100, first);  // in the chunk of the bad sector
   img.PutSector(1100, second);
   img.WriteTo(image);
   w.opener.AddFaulty("failing", image, {300});
@@ -191,7 +194,8 @@ TEST_F(RecoveryScanTest, AnUnreadableChunkIsSkippedAndTheRestOfTheDriveScanned) 
   w.dlg.Press(app::id::kStartRe);
   EXPECT_EQ(w.History(app::id::kSectorNum),
             (std::vector<std::string>{"", "512", "1024", "1536"}));
-  EXPECT_EQ(FilesIn(out + "/JPEG0"), std::vector<std::string>{"1100.jpg"});
+  EXPECT_EQ(FilesIn(out + "/JPEG0"), (std::vector<std::string>{"100.jpg", "1100.jpg"}));
+  EXPECT_EQ(ReadFile(out + "/JPEG0/100.jpg"), first);
   EXPECT_EQ(ReadFile(out + "/JPEG0/1100.jpg"), second);
   EXPECT_EQ(Boxes().back(), "the end: hit the end of the drive !");
 }

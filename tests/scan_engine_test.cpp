@@ -2,6 +2,7 @@
 // window: what it reports is what it did.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <map>
 
@@ -23,6 +24,9 @@ class RecordingReporter : public base::Reporter {
   void OnProgress(const base::Progress& p) override { progress.push_back(p); }
   void OnFile(const base::FileRecord& f) override { files.push_back(f); }
   void OnNotice(base::Notice n, const std::string& d) override { notices.push_back({n, d}); }
+  void OnUnreadable(uint64_t first, uint64_t sectors) override {
+    unreadable.push_back({first, sectors});
+  }
   void OnEnd(const base::RunEnd& e) override {
     ends.push_back(e);
   }
@@ -30,6 +34,7 @@ class RecordingReporter : public base::Reporter {
   std::vector<base::FileRecord> files;
   std::vector<std::pair<base::Notice, std::string>> notices;
   std::vector<base::RunEnd> ends;
+  std::vector<std::pair<uint64_t, uint64_t>> unreadable;
 };
 
 const carvers::FileType* TypeNamed(const char* name) {
@@ -140,6 +145,76 @@ TEST(ScanEngine, AStopRequestEndsTheRunAfterTheChunkInHandWithWhereToGoOn) {
   EXPECT_EQ(end.outcome, base::RunOutcome::kStopped);
   EXPECT_EQ(end.resumeSector, 512u);
   EXPECT_EQ(reporter.progress.size(), 1u);
+}
+
+// A photo with an unreadable sector inside: the file keeps its length, the
+// sector is a hole of zeros in its runs, and the scan reports the sector.
+TEST(ScanEngine, AnUnreadableSectorInAFileIsAHoleInItsRuns) {
+  TempDir dir;
+  const std::string out = dir / "out";
+  std::filesystem::create_directories(out);
+  const Bytes photo = testing_support::FakeJpeg(0xE0, 300000, {299998});
+  ImageBuilder image(2048);
+  image.PutSector(8, photo);
+  image.WriteTo(dir / "card.img");
+  auto device = platform::FaultyDevice::Open(dir / "card.img", {8 + 520});
+  ASSERT_TRUE(device);
+  scan::ScanSettings settings;
+  settings.source = device.get();
+  settings.end = 2048;
+  settings.types = {{TypeNamed("jpeg0"), out}};
+  RecordingReporter reporter;
+  const base::RunEnd end = scan::RunScan(settings, reporter);
+  EXPECT_EQ(end.outcome, base::RunOutcome::kEndOfDrive);
+  EXPECT_EQ(end.unreadableSectors, 1u);
+  EXPECT_EQ(reporter.unreadable, (std::vector<std::pair<uint64_t, uint64_t>>{{528, 1}}));
+  ASSERT_EQ(reporter.files.size(), 1u);
+  const base::FileRecord& f = reporter.files[0];
+  EXPECT_EQ(f.length, photo.size());
+  const std::vector<base::ByteRun> runs = {{0, 8 * 512, 520 * 512, false},
+                                           {520 * 512, 0, 512, true},
+                                           {521 * 512, 529 * 512, photo.size() - 521 * 512, false}};
+  ASSERT_EQ(f.runs.size(), runs.size());
+  for (size_t i = 0; i < runs.size(); ++i) {
+    EXPECT_EQ(f.runs[i].fileOffset, runs[i].fileOffset) << i;
+    EXPECT_EQ(f.runs[i].driveOffset, runs[i].driveOffset) << i;
+    EXPECT_EQ(f.runs[i].length, runs[i].length) << i;
+    EXPECT_EQ(f.runs[i].hole, runs[i].hole) << i;
+  }
+  Bytes want = photo;
+  std::fill(want.begin() + 520 * 512, want.begin() + 521 * 512, 0);
+  EXPECT_EQ(ReadFile(f.path), want);
+}
+
+// A drive that answers ENXIO (pulled from its reader) ends the scan at the
+// chunk in hand: no further read, and the end says where.
+TEST(ScanEngine, ADriveThatIsGoneEndsTheScanAtOnce) {
+  class Pulled : public platform::DeviceWrapper {
+   public:
+    using DeviceWrapper::DeviceWrapper;
+    bool Read(void* buffer, uint32_t count, uint32_t* got) override {
+      if (Position() + count <= 1024 * 512) return inner_->Read(buffer, count, got);
+      ++failed;
+      errno = ENXIO;
+      return false;
+    }
+    int failed = 0;
+  };
+  TempDir dir;
+  ImageBuilder(8192).WriteTo(dir / "card.img");
+  Pulled device(platform::OpenPath(dir / "card.img", platform::Access::kRead));
+  scan::ScanSettings settings;
+  settings.source = &device;
+  settings.end = 8192;
+  settings.types = {{TypeNamed("jpeg0"), dir.path()}};
+  RecordingReporter reporter;
+  const base::RunEnd end = scan::RunScan(settings, reporter);
+  EXPECT_EQ(end.outcome, base::RunOutcome::kFailed);
+  EXPECT_EQ(end.error, ENXIO);
+  EXPECT_EQ(end.why, "the drive could not be read from sector 1024 on: was it removed?");
+  EXPECT_EQ(end.resumeSector, 1024u);
+  EXPECT_EQ(reporter.progress.size(), 2u);
+  EXPECT_LE(device.failed, 3) << "reads went on after the drive was gone";
 }
 
 }  // namespace

@@ -8,6 +8,9 @@
 
 #include "app/main_dlg.h"
 #include "inventory/survey.h"
+#include "inventory/survey_engine.h"
+#include "tests/support/fault_device.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/run.h"
 #include "tests/support/scripted_shell.h"
 #include "tests/support/test_window.h"
@@ -201,6 +204,37 @@ TEST_F(SurveyTest, ADriveThatAnswersReadsPastItsEndWithErrorsStillEndsTheSurvey)
   s.dlg.m_sourceCapacity = 0;
   s.Run("");
   EXPECT_EQ(inventory::g_surveySector, 1024u);
+}
+
+// A survey that could read no sector ends as a failure that says so, not as
+// a drive surveyed and found empty; one unreadable sector is only counted.
+TEST(SurveyEngine, ADriveOfWhichNoSectorCanBeReadEndsAsAFailure) {
+  TempDir dir;
+  testing_support::ImageBuilder(2048).WriteTo(dir / "card.img");
+  std::set<uint64_t> all;
+  for (uint64_t s = 0; s < 2048; ++s) all.insert(s);
+  struct Case {
+    std::set<uint64_t> bad;
+    base::RunOutcome outcome;
+    std::string why;
+  } cases[] = {
+      {all, base::RunOutcome::kFailed,
+       "the drive could not be read from sector 0 on: was it removed?"},
+      {{700}, base::RunOutcome::kEndOfDrive, ""},
+  };
+  for (const Case& c : cases) {
+    auto device = platform::FaultyDevice::Open(dir / "card.img", c.bad);
+    ASSERT_TRUE(device);
+    inventory::SurveySettings settings;
+    settings.source = device.get();
+    settings.byteCount = UINT64_MAX;
+    base::Reporter reporter;
+    const base::RunEnd end = inventory::RunSurvey(settings, [](inventory::SurveyFind, uint64_t) {},
+                                                  reporter);
+    EXPECT_EQ(end.outcome, c.outcome);
+    EXPECT_EQ(end.why, c.why);
+    EXPECT_EQ(end.unreadableSectors, c.bad.size());
+  }
 }
 
 TEST_F(SurveyTest, WithNoDriveSelectedNothingIsReadAndTheFieldKeepsItsText) {

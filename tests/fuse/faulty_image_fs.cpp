@@ -3,7 +3,12 @@
 // sectors fails with EIO, as on a failing drive. With a loop device on top,
 // a clone meets real I/O errors from a real block device.
 //
-//   lumisave_faulty_fs IMAGE SECTOR,SECTOR,... MOUNTPOINT [fuse options]
+//   lumisave_faulty_fs IMAGE SECTOR,FIRST-LAST,... MOUNTPOINT [fuse options]
+//
+// With LUMISAVE_FAULTY_LOG=FILE every read is logged there as "OFFSET SIZE";
+// with LUMISAVE_FAULTY_DIE_AT=BYTES the server ends itself at the first read
+// that holds the byte at that offset, as a card pulled from its reader (a read
+// of the drive's end, such as a probe of its labels, leaves it running).
 //
 // With FAULTY_FS_CONTROL=FOLDER in the environment, the tests steer it
 // through files in FOLDER:
@@ -60,6 +65,8 @@ void LogRead(uint64_t first, uint64_t end, bool ok) {
     std::fclose(f);
   }
 }
+int g_log = -1;
+uint64_t g_dieAt = UINT64_MAX;
 
 int GetAttr(const char* path, struct stat* st, fuse_file_info*) {
   std::memset(st, 0, sizeof *st);
@@ -95,6 +102,10 @@ int Open(const char* path, fuse_file_info* fi) {
 }
 
 int Read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info*) {
+  if (g_log >= 0) dprintf(g_log, "%lld %zu\n", static_cast<long long>(offset), size);
+  if (static_cast<uint64_t>(offset) <= g_dieAt && static_cast<uint64_t>(offset) + size > g_dieAt) {
+    ::_exit(0);
+  }
   const uint64_t first = static_cast<uint64_t>(offset) / 512;
   const uint64_t end = (static_cast<uint64_t>(offset) + size + 511) / 512;
   MaybePause(first, end);
@@ -131,7 +142,18 @@ int main(int argc, char** argv) {
   if (const char* control = std::getenv("FAULTY_FS_CONTROL")) g_control = control;
   std::stringstream list(argv[2]);
   for (std::string item; std::getline(list, item, ',');) {
-    if (!item.empty()) g_bad.insert(std::strtoull(item.c_str(), nullptr, 10));
+    if (item.empty()) continue;
+    const size_t dash = item.find('-');
+    const uint64_t first = std::strtoull(item.c_str(), nullptr, 10);
+    const uint64_t last =
+        dash == std::string::npos ? first : std::strtoull(item.c_str() + dash + 1, nullptr, 10);
+    for (uint64_t s = first; s <= last; ++s) g_bad.insert(s);
+  }
+  if (const char* log = std::getenv("LUMISAVE_FAULTY_LOG")) {
+    g_log = ::open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  }
+  if (const char* die = std::getenv("LUMISAVE_FAULTY_DIE_AT")) {
+    g_dieAt = std::strtoull(die, nullptr, 10);
   }
   fuse_operations ops{};
   ops.getattr = GetAttr;

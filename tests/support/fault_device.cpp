@@ -1,6 +1,7 @@
 #include "tests/support/fault_device.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace platform {
 
@@ -23,7 +24,10 @@ bool FaultyDevice::Read(void* buffer, uint32_t count, uint32_t* got) {
   uint64_t end = std::min<uint64_t>(begin + count, length);
   if (begin < end) {
     auto it = bad_.lower_bound(begin / kSectorSize);
-    if (it != bad_.end() && *it * kSectorSize < end) return false;
+    if (it != bad_.end() && *it * kSectorSize < end) {
+      errno = EIO;
+      return false;
+    }
   }
   return inner_->Read(buffer, count, got);
 }
