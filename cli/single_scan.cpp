@@ -1,6 +1,4 @@
 // pst-recovery and office-recovery: the scans for one file type alone.
-#include <unistd.h>
-
 #include "cli/commands.h"
 
 namespace cli {
@@ -20,13 +18,14 @@ void Register(CLI::App& app, Context& context, const SingleScan& scan) {
   cmd->callback([options, &context, scan] {
     Window window(context.preset(), ImageFiles({options->source}));
     ScanObserver observer(window.shell);
-    RunScanCommand(window, *options, [&window, &observer, scan](const app::ScanRange& r) {
-      window.dlg.RunSingleTypeScan(scan.typeName, scan.folderName, r, &observer);
-    });
-    if (::isatty(STDERR_FILENO) == 1) {
+    const int stopped = RunScanCommand(
+        window, *options, context, [&window, &observer, scan](const app::ScanRange& r) {
+          window.dlg.RunSingleTypeScan(scan.typeName, scan.folderName, r, &observer);
+        });
+    if (window.dlg.lastScan().ran) {
       PrintSummary({window.dlg.SingleTypeFolder(scan.folderName)}, observer.files());
     }
-    context.status = StatusOf(window);
+    context.status = stopped != 0 ? stopped : StatusOf(window);
   });
 }
 

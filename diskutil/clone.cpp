@@ -3,6 +3,7 @@
 #include "base/chunk.h"
 #include "base/numbers.h"
 #include "diskutil/clone_controls.h"
+#include "diskutil/overlap_refusal.h"
 #include "platform/fs.h"
 
 namespace diskutil {
@@ -132,6 +133,7 @@ class CloneCommand {
 };
 
 End CloneCommand::Execute() {
+  if (RefuseOverlap(w_, w_.m_sourceDrive, w_.m_targetDrive)) return End::kEarly;
   if (v_.confirm && w_.AppMessageBox("The data on " + w_.Text(id::kTargetDrive) +
                                          " will lost !!! Proceed (Yes/No) ?",
                                      Buttons::kYesNo, BoxKind::kQuestion) != Answer::kYes) {
