@@ -4,6 +4,11 @@
 // a clone meets real I/O errors from a real block device.
 //
 //   lumisave_faulty_fs IMAGE SECTOR,SECTOR,... MOUNTPOINT [fuse options]
+//
+// With FAULTY_FS_PAUSE=SECTOR:GATE in the environment, the first read that
+// touches SECTOR creates GATE.reached and then waits until GATE exists: a
+// test can act at a chosen point of a run (send a signal) and then let it
+// go on.
 #define FUSE_USE_VERSION 31
 #include <fcntl.h>
 #include <fuse.h>
@@ -23,6 +28,17 @@ namespace {
 constexpr const char* kName = "/disk.img";
 int g_image = -1;
 std::set<uint64_t> g_bad;
+bool g_pausing = false;
+uint64_t g_pauseSector = 0;
+std::string g_gate;
+
+void PauseAt(uint64_t first, uint64_t end) {
+  if (!g_pausing || g_pauseSector < first || g_pauseSector >= end) return;
+  g_pausing = false;
+  const int reached = ::open((g_gate + ".reached").c_str(), O_WRONLY | O_CREAT, 0644);
+  if (reached >= 0) ::close(reached);
+  while (::access(g_gate.c_str(), F_OK) != 0) ::usleep(10000);
+}
 
 int GetAttr(const char* path, struct stat* st, fuse_file_info*) {
   std::memset(st, 0, sizeof *st);
@@ -62,6 +78,7 @@ int Read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info*) 
   const uint64_t end = (static_cast<uint64_t>(offset) + size + 511) / 512;
   auto it = g_bad.lower_bound(first);
   if (it != g_bad.end() && *it < end) return -EIO;
+  PauseAt(first, end);
   ssize_t n = ::pread(g_image, buffer, size, offset);
   return n < 0 ? -errno : static_cast<int>(n);
 }
@@ -89,6 +106,14 @@ int main(int argc, char** argv) {
   std::stringstream list(argv[2]);
   for (std::string item; std::getline(list, item, ',');) {
     if (!item.empty()) g_bad.insert(std::strtoull(item.c_str(), nullptr, 10));
+  }
+  if (const char* pause = std::getenv("FAULTY_FS_PAUSE")) {
+    const char* colon = std::strchr(pause, ':');
+    if (colon != nullptr) {
+      g_pausing = true;
+      g_pauseSector = std::strtoull(pause, nullptr, 10);
+      g_gate = colon + 1;
+    }
   }
   fuse_operations ops{};
   ops.getattr = GetAttr;
