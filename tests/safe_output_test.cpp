@@ -485,6 +485,31 @@ TEST_F(PausedSource, ASignalMidScanLeavesWholeFilesAReportAndACommandThatRecover
   EXPECT_EQ(expected.size(), pictures.size());
   EXPECT_TRUE(fs::exists(out + "/report_1.xml"));
 }
+
+TEST_F(PausedSource, SigtermStopsASurveyWithItsOwnStatus) {
+  const std::string image = dir / "disk.raw";
+  testing_support::WriteFile(image, {});
+  fs::resize_file(image, 64 << 20);
+  ASSERT_TRUE(Serve(image, 60000));
+  const pid_t survey = ::fork();
+  if (survey == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, STDOUT_FILENO);
+    ::dup2(::open((dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+    ::execl(LUMISAVE_BINARY, LUMISAVE_BINARY, "survey", "--source", (mnt + "/disk.img").c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(98);
+  }
+  ASSERT_TRUE(WaitFor(gate + ".reached"));
+  ::kill(survey, SIGTERM);
+  WriteFile(gate, {});
+  int status = 0;
+  ::waitpid(survey, &status, 0);
+  const std::string err = ReadText(dir / "stderr");
+  ASSERT_TRUE(WIFEXITED(status)) << err;
+  EXPECT_EQ(WEXITSTATUS(status), 143) << err;
+  EXPECT_NE(err.find("stopped by SIGTERM at sector "), std::string::npos) << err;
+}
 #endif
 
 // Loop devices over one patterned image with two partitions, and an ext4
