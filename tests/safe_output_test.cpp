@@ -588,6 +588,11 @@ TEST_F(OntoTheSource, AClonesTargetSharingStorageWithItsSourceIsRefusedUntouched
       EXPECT_NE(r.err.find(c.target), std::string::npos) << r.err;
       EXPECT_NE(r.err.find(c.source), std::string::npos) << r.err;
       EXPECT_EQ(Checksum(c.target), before);
+      // The window's Clone button refuses it the same way.
+      RunResult button = RunLumisave(
+          {"press", "--source", c.source, "--target", c.target, "--yes", "1009"}, home);
+      EXPECT_NE(button.err.find("shares storage with the source"), std::string::npos) << button.err;
+      EXPECT_EQ(Checksum(c.target), before);
     } else {
       EXPECT_EQ(r.status, 0) << r.err;
       EXPECT_EQ(Checksum(c.target), Checksum(c.source));
