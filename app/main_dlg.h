@@ -7,6 +7,7 @@
 // dlg_console.cpp (management console), dlg_clone.cpp (clones).
 #pragma once
 
+#include <atomic>
 #include <optional>
 #include <set>
 #include <string>
@@ -24,9 +25,26 @@ inline constexpr int kDriveListBackground = 0xD0D7E3;  // RGB(208, 215, 227)
 
 // A scan's sector range as its caller gives it: nothing for the whole drive
 // (the start at 0, the end at the drive's end).
+// With it, how the run is driven: a stop request (the command line's
+// SIGINT and SIGTERM), and what the run's report says.
 struct ScanRange {
   std::optional<uint64_t> start;
   std::optional<uint64_t> end;
+  const std::atomic<bool>* stop = nullptr;
+  bool hash = false;         // the report carries each file's SHA-256
+  std::vector<std::string> command;  // the command line's words (argv), empty for the window
+};
+
+// The command line `command` (argv) with its --start replaced by `start`:
+// the command that goes on where a run stopped.
+std::string GoOnCommand(const std::vector<std::string>& command, uint64_t start);
+
+// How the last scan ended, and the report it wrote (empty when none).
+struct ScanResult {
+  base::RunEnd end;
+  bool ran = false;
+  uint64_t filesSaved = 0;
+  std::string report;
 };
 
 // The file types chosen for the recovery scan and their folders, indexed as
@@ -92,6 +110,7 @@ class CMainDlg : public WindowModel {
   bool TypeEnabled(size_t index);
   // The folders the last scan wrote into, in scan order.
   const std::vector<std::string>& lastScanFolders() const { return lastScanFolders_; }
+  const ScanResult& lastScan() const { return lastScan_; }
 
   TypeSelection m_types;
 
@@ -142,6 +161,7 @@ class CMainDlg : public WindowModel {
   platform::ManagementLayer ownLayer_;
   bool createsDefaultFolder_ = true;
   std::vector<std::string> lastScanFolders_;
+  ScanResult lastScan_;
 };
 
 // The default output folder: the user's home followed by "/Lumisave".

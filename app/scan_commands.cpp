@@ -8,7 +8,10 @@
 #include "app/main_dlg.h"
 #include "base/numbers.h"
 #include "commands/open_source.h"
+#include "platform/drive_model_serial.h"
 #include "platform/fs.h"
+#include "platform/overlap.h"
+#include "scan/dfxml_report.h"
 #include "scan/file_types.h"
 #include "scan/scan_engine.h"
 
@@ -90,8 +93,39 @@ OpenRange OpenScanRange(CMainDlg& w, const ScanRange& range) {
   return open;
 }
 
-void RunEngine(CMainDlg& w, OpenRange& open, scan::LoopEnd loopEnd,
-               std::vector<scan::TypeToScan> types, base::Reporter* observer, bool marks) {
+// The file the selected source drive stands for (empty when unknown).
+std::string SourcePath(CMainDlg& w) {
+  return w.opener().Resolve(platform::StripDevicePrefix(w.m_sourceDrive));
+}
+
+// Refuses an output folder whose files could land on the source drive.
+// Returns: whether it was refused (the message was shown).
+bool RefuseFolderOnSource(CMainDlg& w, const std::string& folder) {
+  const std::string source = SourcePath(w);
+  std::string why;
+  if (source.empty() || !platform::FolderOnDrive(folder, source, &why)) return false;
+  w.MessageBox("The output folder " + folder + " lies on the drive being recovered (" + source +
+                   "): " + why + ". Files written there would overwrite the deleted files. "
+                   "Choose a folder on another drive.",
+               "error");
+  return true;
+}
+
+// A shell word: kept as it is when it is plain, else in single quotes.
+std::string ShellWord(const std::string& word) {
+  if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                              "0123456789-_./=:,+@%") == std::string::npos) {
+    return word;
+  }
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// The files a run saved into its report, and how it ended.
+ScanResult RunEngine(CMainDlg& w, OpenRange& open, scan::LoopEnd loopEnd,
+                     std::vector<scan::TypeToScan> types, base::Reporter* observer, bool marks,
+                     const ScanRange& range, const std::string& reportFolder) {
   BusyScope busy(w.shell());
   scan::ScanSettings settings;
   settings.source = open.device.get();
@@ -99,12 +133,64 @@ void RunEngine(CMainDlg& w, OpenRange& open, scan::LoopEnd loopEnd,
   settings.end = open.end;
   settings.loopEnd = loopEnd;
   settings.types = std::move(types);
-  WindowReporter reporter(w, observer, marks);
-  scan::RunScan(settings, reporter);
+  settings.stop = range.stop;
+
+  scan::ReportSettings report;
+  report.folder = reportFolder;
+  report.version = LUMISAVE_VERSION;
+  report.commandLine = "lumisave";
+  for (size_t i = 1; i < range.command.size(); ++i) {
+    report.commandLine += " " + ShellWord(range.command[i]);
+  }
+  report.source.path = SourcePath(w);
+  report.source.size = w.m_sourceCapacity;
+  const platform::ModelSerial drive = platform::DriveModelSerial(report.source.path);
+  report.source.model = drive.model;
+  report.source.serial = drive.serial;
+  report.hash = range.hash;
+  scan::DfxmlReporter dfxml(std::move(report));
+
+  WindowReporter window(w, observer, marks);
+  base::TeeReporter reporter(dfxml, &window);
+  ScanResult result;
+  result.ran = true;
+  result.end = scan::RunScan(settings, reporter);
+  result.filesSaved = dfxml.files();
+  result.report = dfxml.written();
   open.device.reset();
+  if (result.end.outcome == base::RunOutcome::kFailed && result.end.error != 0) {
+    std::string goOn;
+    if (range.command.empty()) {
+      goOn = "The rest can be recovered from sector " +
+             std::to_string(result.end.resumeSector) +
+             ": put it in the start sector field and start again on another drive.";
+    } else {
+      goOn = "Go on, with room on the output drive, with: " +
+             GoOnCommand(range.command, result.end.resumeSector);
+    }
+    w.MessageBox(result.end.why + ". The scan stopped; " + std::to_string(result.filesSaved) +
+                     (result.filesSaved == 1 ? " file was" : " files were") + " saved whole. " +
+                     goOn,
+                 "write error", platform::Buttons::kOk, BoxKind::kError);
+  }
+  return result;
 }
 
 }  // namespace
+
+std::string GoOnCommand(const std::vector<std::string>& command, uint64_t start) {
+  std::string line;
+  for (size_t i = 0; i < command.size(); ++i) {
+    const std::string& a = command[i];
+    if (a == "--start" && i + 1 < command.size()) {
+      ++i;
+      continue;
+    }
+    if (a.rfind("--start=", 0) == 0) continue;
+    line += (line.empty() ? "" : " ") + ShellWord(i == 0 ? std::string("lumisave") : a);
+  }
+  return line + " --start " + std::to_string(start);
+}
 
 ScanRange CMainDlg::RangeFromFields() const {
   ScanRange range;
@@ -138,6 +224,7 @@ void CMainDlg::StartRecovery(const ScanRange& range, base::Reporter* observer) {
     MessageBox("please pick up  a directory to save recovered files.", "error");
     return;
   }
+  if (!Text(id::kSourceDrive).empty() && RefuseFolderOnSource(*this, root)) return;
   if (MessageBox(root, "Save Picture in this folder ?", Buttons::kYesNo, BoxKind::kQuestion) !=
       app::Answer::kYes) {
     return;
@@ -173,7 +260,8 @@ void CMainDlg::StartRecovery(const ScanRange& range, base::Reporter* observer) {
     chosen.push_back({types[i].type, folder});
     if (seen.insert(folder).second) lastScanFolders_.push_back(folder);
   }
-  RunEngine(*this, open, scan::LoopEnd::kOneChunkPastEnd, std::move(chosen), observer, true);
+  lastScan_ = RunEngine(*this, open, scan::LoopEnd::kOneChunkPastEnd, std::move(chosen), observer,
+                        true, range, root);
 }
 
 void CMainDlg::OnTypeCheckBox(int boxId) {
@@ -213,6 +301,7 @@ void CMainDlg::RunSingleTypeScan(const char* typeName, const char* folderName,
   }
   // No question, and neither the root nor a picture folder is made.
   const std::string folder = SingleTypeFolder(folderName);
+  if (RefuseFolderOnSource(*this, folder)) return;
   platform::CreateFolder(folder);
   lastScanFolders_ = {folder};
 
@@ -221,7 +310,8 @@ void CMainDlg::RunSingleTypeScan(const char* typeName, const char* folderName,
   const int index = scan::FindType(typeName);
   std::vector<scan::TypeToScan> chosen = {
       {scan::FileTypes()[static_cast<size_t>(index)].type, folder}};
-  RunEngine(*this, open, scan::LoopEnd::kAtEnd, std::move(chosen), observer, false);
+  lastScan_ =
+      RunEngine(*this, open, scan::LoopEnd::kAtEnd, std::move(chosen), observer, false, range, folder);
 }
 
 void CMainDlg::OnPstRecovery() { RunSingleTypeScan("pst", "pst", RangeFromFields(), nullptr); }

@@ -12,20 +12,52 @@
 namespace carvers {
 namespace {
 
-// A plain output file: today's writes, whose results the copy does not act on.
-class PlainOutputFile : public OutputFile {
+// A new output file: every write checked, removed by its name in its folder.
+class NewOutputFile : public OutputFile {
  public:
-  explicit PlainOutputFile(platform::DeviceHandle handle) : handle_(std::move(handle)) {}
-  bool Write(const uint8_t* data, uint32_t count) override {
-    uint32_t written = 0;
-    return handle_->Write(data, count, &written) && written == count;
-  }
+  explicit NewOutputFile(std::unique_ptr<platform::NewFile> file) : file_(std::move(file)) {}
+  bool Write(const uint8_t* data, uint32_t count) override { return file_->WriteAll(data, count); }
+  bool Close() override { return file_->Close(); }
+  void Remove() override { file_->Remove(); }
+  int error() const override { return file_->error(); }
 
  private:
-  platform::DeviceHandle handle_;
+  std::unique_ptr<platform::NewFile> file_;
 };
 
+// Failures that no later file can escape: the scan stops on them.
+bool EndsTheRun(int error) {
+  return error == ENOSPC || error == EDQUOT || error == EROFS || error == EIO;
+}
+
+void Halt(CarveContext& context, OutputFile& out, uint64_t sector, int error) {
+  out.Remove();
+  context.halt.halted = true;
+  context.halt.error = error;
+  context.halt.sector = sector;
+  context.halt.path = out.path;
+}
+
 }  // namespace
+
+bool WriteOrHalt(CarveContext& context, OutputFile& out, uint64_t sector, const uint8_t* data,
+                 uint32_t count) {
+  if (count != 0 && !out.Write(data, count)) {
+    Halt(context, out, sector, out.error() != 0 ? out.error() : EIO);
+    return false;
+  }
+  if (context.stop != nullptr && context.stop->load(std::memory_order_relaxed)) {
+    Halt(context, out, sector, 0);
+    return false;
+  }
+  return true;
+}
+
+bool CloseOrHalt(CarveContext& context, OutputFile& out, uint64_t sector) {
+  if (out.Close()) return true;
+  Halt(context, out, sector, out.error() != 0 ? out.error() : EIO);
+  return false;
+}
 
 void AddRun(std::vector<base::ByteRun>& runs, const base::ByteRun& run) {
   if (run.length == 0) return;
@@ -41,10 +73,19 @@ void AddRun(std::vector<base::ByteRun>& runs, const base::ByteRun& run) {
 }
 
 std::unique_ptr<OutputFile> CreateOrTell(CarveContext& context, const std::string& folder,
-                                         const std::string& path) {
-  std::unique_ptr<OutputFile> out = folder.empty() ? nullptr : context.sink.Create(path);
-  if (!out) context.reporter.OnNotice(base::Notice::kCreateFailed, path);
-  return out;
+                                         const std::string& path, uint64_t sector) {
+  int error = 0;
+  std::unique_ptr<OutputFile> out = folder.empty() ? nullptr : context.sink.Create(path, &error);
+  if (out) return out;
+  if (EndsTheRun(error)) {
+    context.halt.halted = true;
+    context.halt.error = error;
+    context.halt.sector = sector;
+    context.halt.path = path;
+    return nullptr;
+  }
+  context.reporter.OnNotice(base::Notice::kCreateFailed, path);
+  return nullptr;
 }
 
 bool SourceReader::ReadAt(uint64_t offset, void* buffer, uint32_t count, uint32_t* got) {
@@ -86,10 +127,30 @@ uint32_t SourceReader::ReadSectors(uint64_t offset, uint8_t* buffer, uint32_t se
   return sectors * size;
 }
 
-std::unique_ptr<OutputFile> FileSink::Create(const std::string& path) {
-  platform::DeviceHandle handle = platform::CreateOutputFile(path);
-  if (!handle) return nullptr;
-  return std::make_unique<PlainOutputFile>(std::move(handle));
+std::unique_ptr<OutputFile> FileSink::Create(const std::string& path, int* error) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const size_t dot = name.rfind('.');
+  const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+  const std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
+  if (!folder_ || folder != folderPath_) {
+    folderPath_.clear();
+    folder_ = platform::OpenFolder(folder);
+    if (!folder_) {
+      *error = errno;
+      return nullptr;
+    }
+    folderPath_ = folder;
+  }
+  platform::CreatedFile created = platform::CreateNewFile(folder_, base, ext);
+  if (!created.file) {
+    *error = created.error;
+    return nullptr;
+  }
+  auto out = std::make_unique<NewOutputFile>(std::move(created.file));
+  out->path = (slash == std::string::npos ? "" : folder + "/") + created.name;
+  return out;
 }
 
 bool FileSink::Rename(const std::string& from, const std::string& to) {
@@ -139,17 +200,15 @@ bool MatchesAt(uint64_t sector, SourceReader& source, SectorBytes bytes, size_t 
 
 std::string RenameInFolder(FileSink& sink, const std::string& path, const std::string& folder,
                            const std::string& name, const char* extension) {
-  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
-    return {};
-  }
+  if (!platform::IsSafeName(name)) return {};
   std::string target = folder + "/" + name + "." + extension;
   return sink.Rename(path, target) ? target : std::string();
 }
 
 int CopyOut(uint64_t sector, CarveContext& context, const std::string& folder,
             const char* extension, uint64_t boundSectors, CopyRules& rules) {
-  const std::string path = OutputPath(folder, sector, extension);
-  std::unique_ptr<OutputFile> out = CreateOrTell(context, folder, path);
+  std::unique_ptr<OutputFile> out =
+      CreateOrTell(context, folder, OutputPath(folder, sector, extension), sector);
   if (!out) return 0;
 
   // The copy buffer starts zeroed: a first read shorter than an end marker
@@ -178,7 +237,7 @@ int CopyOut(uint64_t sector, CarveContext& context, const std::string& folder,
     }
     offset += got;
     uint32_t count = rules.EndOfPass(buffer, got, remaining);
-    out->Write(buffer, count);
+    if (!WriteOrHalt(context, *out, sector, buffer, count)) return 0;
     // The bytes this pass read come from the drive, but for its unreadable
     // sectors; any written beyond them (an end rule's bytes after a short
     // read) did not.
@@ -196,6 +255,8 @@ int CopyOut(uint64_t sector, CarveContext& context, const std::string& folder,
     AddRun(runs, {length + fromDrive, 0, count - fromDrive, true});
     length += count;
   }
+  if (!CloseOrHalt(context, *out, sector)) return 0;
+  const std::string path = out->path;
   out.reset();
 
   base::FileRecord record;

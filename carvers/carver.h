@@ -20,6 +20,7 @@
 #include "base/chunk.h"
 #include "base/run_report.h"
 #include "platform/device.h"
+#include "platform/fs.h"
 
 namespace carvers {
 
@@ -77,21 +78,49 @@ class SourceReader {
 class OutputFile {
  public:
   virtual ~OutputFile() = default;
-  // Returns: false when the bytes could not all be written.
+  // Returns: false when the bytes could not all be written (error() says why).
   virtual bool Write(const uint8_t* data, uint32_t count) = 0;
+  // Returns: false when closing showed a failed write (error() says why).
+  virtual bool Close() { return true; }
+  // Removes the file, which is closed: a cut file is not left behind.
+  virtual void Remove() {}
+  // The errno of the first failure, 0 when none (or unknown).
+  virtual int error() const { return 0; }
+  // The path the file was created under (the name asked for, or the next
+  // free one).
+  std::string path;
 };
 
 // Where carvers write their files.
 class FileSink {
  public:
   virtual ~FileSink() = default;
-  // Returns: the file created at `path`, or null when it cannot be created.
-  virtual std::unique_ptr<OutputFile> Create(const std::string& path);
+  // Returns: the file created at `path`, or at the next free name when that
+  // one is taken (N.ext, N_1.ext, N_2.ext ...; nothing is replaced and no
+  // link followed), or null with `*error` set when it cannot be created.
+  virtual std::unique_ptr<OutputFile> Create(const std::string& path, int* error);
   // Returns: whether the closed file `from` now has the name `to`; never
   // replaces an existing file.
   virtual bool Rename(const std::string& from, const std::string& to);
   // Gives a closed file its capture time as its modification time.
   virtual void SetModified(const std::string& path, int64_t seconds);
+
+ private:
+  // The folder of the last file created, kept open: a run's files go into
+  // a few folders, and a folder swapped for a link meanwhile is not followed.
+  std::string folderPath_;
+  platform::Folder folder_;
+};
+
+// A copy that ended the scan: a write (or create) failed with the errno
+// `error`, or a stop was asked for (error 0). The file in hand was removed;
+// a later run goes on from `sector`, the sector that file starts at. `path`
+// names the file.
+struct CopyHalt {
+  bool halted = false;
+  int error = 0;
+  uint64_t sector = 0;
+  std::string path;
 };
 
 // What a carver works with during one scan.
@@ -107,6 +136,10 @@ struct CarveContext {
   // A buffer of kChunkBytes, aligned for direct reads, that the copies use
   // one after the other: a scan gets it once rather than once per file.
   uint8_t* copyBuffer = nullptr;
+  // When set and true, a copy stops between passes: the run is to end.
+  const std::atomic<bool>* stop = nullptr;
+  // Set when a copy ended the scan.
+  CopyHalt halt;
 };
 
 // The folder is passed by reference: the carvers only read it, and a sector
@@ -180,9 +213,21 @@ int CopyOut(uint64_t sector, CarveContext& context, const std::string& folder,
 
 // Creates `path` in `folder` through the sink; when it cannot be created
 // (also for an empty folder text), the reporter hears kCreateFailed with the
-// path. Returns: the open file, or null.
+// path, except for a full, read-only or failing disk (ENOSPC, EDQUOT, EROFS,
+// EIO), which halts the scan at `sector` instead. Returns: the open file, or
+// null.
 std::unique_ptr<OutputFile> CreateOrTell(CarveContext& context, const std::string& folder,
-                                         const std::string& path);
+                                         const std::string& path, uint64_t sector);
+
+// Writes a pass of the file in hand. Returns: whether the copy goes on; when
+// the write failed or a stop was asked for, the file is removed and the scan
+// halted at `sector` (the file's first sector).
+bool WriteOrHalt(CarveContext& context, OutputFile& out, uint64_t sector, const uint8_t* data,
+                 uint32_t count);
+
+// Closes the file in hand. Returns: whether it was written whole; otherwise
+// it is removed and the scan halted at `sector`.
+bool CloseOrHalt(CarveContext& context, OutputFile& out, uint64_t sector);
 
 // Appends a run to a file's runs, joined to the last one when it goes on
 // where that one ends.
@@ -201,8 +246,10 @@ bool MatchesAt(uint64_t sector, SourceReader& source, SectorBytes bytes, size_t 
 // Renames the closed output file `path` to folder + "/" + name + "." +
 // extension, never over an existing file. A name taken from a file's own
 // bytes that would leave the folder ("." or "..", or one holding "/") is
-// not used. Returns: the new path, or empty when the file keeps its old
-// name (on any failure, also a path too long for the file system).
+// not used, nor one that is not a safe name (platform::IsSafeName: valid
+// UTF-8 without control characters). Returns: the new path, or empty when
+// the file keeps its old name (on any failure, also a path too long for the
+// file system).
 std::string RenameInFolder(FileSink& sink, const std::string& path, const std::string& folder,
                            const std::string& name, const char* extension);
 

@@ -104,9 +104,10 @@ int64_t ToUnixSeconds(const formats::CaptureTime& t) {
 int CopyExact(uint64_t sector, CarveContext& context, const std::string& folder,
               const formats::Walk& walk) {
   const std::string name = (sector == 0 ? std::string("0") : base::FormatDecimal(sector));
-  const std::string path = folder + "/" + name + "." + walk.extension;
-  std::unique_ptr<OutputFile> out = CreateOrTell(context, folder, path);
+  std::unique_ptr<OutputFile> out =
+      CreateOrTell(context, folder, folder + "/" + name + "." + walk.extension, sector);
   if (!out) return 0;
+  const std::string path = out->path;
   uint8_t* const buffer = context.copyBuffer;
   base::FileRecord record;
   record.path = path;
@@ -121,10 +122,11 @@ int CopyExact(uint64_t sector, CarveContext& context, const std::string& folder,
     const bool ok = context.source.ReadAt(at, buffer, pass, &got);
     uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(ok ? got : 0, want64));
     if (take == 0) break;  // the drive ended or could not be read: the file ends here
-    out->Write(buffer, take);
+    if (!WriteOrHalt(context, *out, sector, buffer, take)) return 0;
     AddRun(record.runs, {done, at, take, false});
     done += take;
   }
+  if (!CloseOrHalt(context, *out, sector)) return 0;
   out.reset();
   record.length = done;
   if (walk.captured.known) context.sink.SetModified(path, ToUnixSeconds(walk.captured));

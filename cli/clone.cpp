@@ -11,6 +11,7 @@
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "diskutil/clone.h"
+#include "diskutil/overlap_refusal.h"
 #include "diskutil/rescue_map.h"
 #include "platform/fs.h"
 #include "platform/image_file.h"
@@ -283,8 +284,10 @@ int RunClone(const CloneOptions& o, const Context& context) {
   if (const int status = PrepareTarget(o, window, newImage, &resumed); status != 0) return status;
   PickTarget(window, o.target);
   SelectSource(window, o.source);
+  if (diskutil::RefuseOverlap(dlg, dlg.m_sourceDrive, dlg.m_targetDrive)) return StatusOf(window);
   const std::string sourceFile = window.opener.Resolve(o.source);
   const std::string targetFile = window.opener.Resolve(o.target);
+  if (!sourceFile.empty()) NameMountedSource(sourceFile, false);
   if (!sourceFile.empty() && platform::SameFile(sourceFile, targetFile)) {
     std::cerr << "lumisave: --target is the source drive itself; it will not be written"
               << std::endl;

@@ -17,6 +17,7 @@ namespace cli {
 // What every subcommand shares: its exit status and the --yes/--no answer.
 struct Context {
   int status = 0;
+  std::vector<std::string> command;  // the words of the command line, argv[0] first
   bool yes = false;
   bool no = false;
   Preset preset() const { return yes ? Preset::kYes : no ? Preset::kNo : Preset::kAsk; }
@@ -52,12 +53,15 @@ void WarnIfUnopenable(Window& window, const std::string& drive);
 // The exit status after a command: 1 when it ended on a failure message.
 int StatusOf(const Window& window);
 
-// The options of every scan: source, output folder and sector range.
+// The options of every scan: source, output folder and sector range, the
+// report's digests, and whether a mounted source is unmounted first.
 struct ScanOptions {
   std::string source;
   std::string out;
   std::string start;
   std::string end;
+  bool hash = false;
+  bool unmount = false;
 };
 void AddScanOptions(CLI::App& command, ScanOptions& options);
 
@@ -98,11 +102,20 @@ class ScanObserver : public base::Reporter {
 };
 
 // Sets the output folder, clicks the source, then runs the scan `run` with
-// the range of the options and a progress bar on a terminal.
-void RunScanCommand(Window& window, const ScanOptions& options,
-                    const std::function<void(const app::ScanRange&)>& run);
+// the range of the options and a progress bar on a terminal. The source's
+// read-write mounts are named (or unmounted with --unmount), missing parents
+// of the output folder are made, and SIGINT and SIGTERM stop the run. A
+// stopped run says how many files it saved and the command that goes on.
+// Returns: the exit status of a stopped run (130, 143), else 0.
+int RunScanCommand(Window& window, const ScanOptions& options, const Context& context,
+                   const std::function<void(const app::ScanRange&)>& run);
 
-// One line per folder on stderr: "FOLDER: N files, SIZE", counting the files
+// Names each file system mounted read-write on the block device `path` and
+// advises unmounting it; with `unmount`, unmounts it instead. Nothing for a
+// plain file.
+void NameMountedSource(const std::string& path, bool unmount);
+
+// One line per folder on stdout: "FOLDER: N files, SIZE", counting the files
 // of this run only.
 void PrintSummary(const std::vector<std::string>& folders,
                   const std::vector<base::FileRecord>& files);

@@ -52,6 +52,7 @@ int OpenWindow(int argc, char** argv) {
 int main(int argc, char** argv) {
   if (WantsWindow(argc, argv)) return OpenWindow(argc, argv);
   cli::Context context;
+  context.command.assign(argv, argv + argc);
   const std::unique_ptr<CLI::App> app = cli::MakeApp(context);
 
   try {

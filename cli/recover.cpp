@@ -1,3 +1,5 @@
+#include <csignal>
+#include <cstring>
 #include <iostream>
 #include <unistd.h>
 
@@ -5,6 +7,10 @@
 #include "cli/arguments.h"
 #include "cli/command_line.h"
 #include "cli/commands.h"
+#include "platform/fs.h"
+#include "platform/mounts.h"
+#include "platform/overlap.h"
+#include "platform/stop_signals.h"
 #include "scan/file_types.h"
 
 namespace cli {
@@ -91,19 +97,17 @@ int Recover(const RecoverOptions& o, const Context& context) {
     }
   }
   ScanObserver observer(window.shell);
-  RunScanCommand(window, o,
-                 [&dlg, &observer](const app::ScanRange& range) {
-                   dlg.StartRecovery(range, &observer);
-                 });
+  const int stopped = RunScanCommand(window, o, context,
+                                     [&dlg, &observer](const app::ScanRange& range) {
+                                       dlg.StartRecovery(range, &observer);
+                                     });
   const int lost = observer.faults().Print();
-  if (::isatty(STDERR_FILENO) == 1) {
-    PrintSummary(dlg.lastScanFolders(), observer.files());
-    if (o.types.empty() && !dlg.lastScanFolders().empty()) {
-      std::cerr << "Not looked for: " << TypesLeftOut()
-                << " (--type photos adds every picture and video type)" << std::endl;
-    }
+  PrintSummary(dlg.lastScanFolders(), observer.files());
+  if (::isatty(STDERR_FILENO) == 1 && o.types.empty() && !dlg.lastScanFolders().empty()) {
+    std::cerr << "Not looked for: " << TypesLeftOut()
+              << " (--type photos adds every picture and video type)" << std::endl;
   }
-  return StatusOf(window) | lost;
+  return stopped != 0 ? stopped : StatusOf(window) | lost;
 }
 
 }  // namespace
@@ -127,6 +131,10 @@ void AddScanOptions(CLI::App& command, ScanOptions& options) {
   command.add_option("--end", options.end, "Sector to stop at (default: the end of the drive)")
       ->check(DecimalNumber());
   RequireEndNotBeforeStart(command, options.start, options.end);
+  command.add_flag("--hash", options.hash,
+                   "Add each file's SHA-256 digest to the run's report (report.xml)");
+  command.add_flag("--unmount", options.unmount,
+                   "Unmount the source's mounted file systems before the scan");
 }
 
 void ScanObserver::OnProgress(const base::Progress& p) {
@@ -154,15 +162,59 @@ int DriveFaults::Print() const {
   return 1;
 }
 
-void RunScanCommand(Window& window, const ScanOptions& o,
-                    const std::function<void(const app::ScanRange&)>& run) {
+void NameMountedSource(const std::string& path, bool unmount) {
+  for (const platform::MountedFileSystem& m : platform::ReadWriteMounts(path)) {
+    if (unmount) {
+      int error = 0;
+      if (platform::Unmount(m.mountPoint, &error)) {
+        std::cerr << "lumisave: unmounted " << m.mountPoint << " (" << m.device << ")"
+                  << std::endl;
+        continue;
+      }
+      std::cerr << "lumisave: could not unmount " << m.mountPoint << ": "
+                << std::strerror(error) << std::endl;
+    }
+    std::cerr << "lumisave: " << m.device << " on " << path << " is mounted read-write at "
+              << m.mountPoint
+              << "; the system may write to it meanwhile. Unmount it first (umount "
+              << m.mountPoint << ", or --unmount)." << std::endl;
+  }
+}
+
+int RunScanCommand(Window& window, const ScanOptions& o, const Context& context,
+                   const std::function<void(const app::ScanRange&)>& run) {
   window.dlg.SetText(app::id::kOutputFolder, o.out);
   SelectSource(window, o.source);
+  const std::string source = window.opener.Resolve(o.source);
+  if (!source.empty()) NameMountedSource(source, o.unmount);
+  // The folders above the output folder are made, unless the output folder
+  // is refused for lying on the source (then nothing is made).
+  const size_t slash = o.out.find_last_of('/');
+  if (slash != std::string::npos && slash != 0 &&
+      (source.empty() || !platform::FolderOnDrive(o.out, source, nullptr))) {
+    platform::CreateFolderPath(o.out.substr(0, slash));
+  }
+  std::atomic<bool> stop{false};
   app::ScanRange range;
   if (!o.start.empty()) range.start = base::ParseDecimal(o.start);
   if (!o.end.empty()) range.end = base::ParseDecimal(o.end);
+  range.stop = &stop;
+  range.hash = o.hash;
+  range.command = context.command;
+  platform::CatchStopSignals(stop);
   run(range);
+  platform::ReleaseStopSignals();
   window.shell.EndProgress();
+  const app::ScanResult& result = window.dlg.lastScan();
+  const int signal = platform::StopSignalCaught();
+  if (!result.ran || result.end.outcome != base::RunOutcome::kStopped || signal == 0) return 0;
+  std::cerr << "lumisave: stopped by " << (signal == SIGINT ? "SIGINT (Ctrl-C)" : "SIGTERM")
+            << " at sector " << result.end.resumeSector << "; " << result.filesSaved
+            << (result.filesSaved == 1 ? " file" : " files") << " saved whole"
+            << (result.report.empty() ? "" : ", listed in " + result.report) << ".\n"
+            << "Go on with: " << app::GoOnCommand(context.command, result.end.resumeSector)
+            << std::endl;
+  return platform::StopExitStatus(signal);
 }
 
 // One line per output folder of the scan: the files this run wrote into it
@@ -180,7 +232,7 @@ void PrintSummary(const std::vector<std::string>& folders,
       ++count;
       bytes += f.length;
     }
-    std::cerr << folder << ": " << count << (count == 1 ? " file, " : " files, ")
+    std::cout << folder << ": " << count << (count == 1 ? " file, " : " files, ")
               << HumanBytes(bytes) << std::endl;
   }
 }

@@ -1,6 +1,4 @@
 // pst-recovery and office-recovery: the scans for one file type alone.
-#include <unistd.h>
-
 #include "cli/commands.h"
 
 namespace cli {
@@ -20,14 +18,15 @@ void Register(CLI::App& app, Context& context, const SingleScan& scan) {
   cmd->callback([options, &context, scan] {
     Window window(context.preset(), ImageFiles({options->source}));
     ScanObserver observer(window.shell);
-    RunScanCommand(window, *options, [&window, &observer, scan](const app::ScanRange& r) {
-      window.dlg.RunSingleTypeScan(scan.typeName, scan.folderName, r, &observer);
-    });
+    const int stopped = RunScanCommand(
+        window, *options, context, [&window, &observer, scan](const app::ScanRange& r) {
+          window.dlg.RunSingleTypeScan(scan.typeName, scan.folderName, r, &observer);
+        });
     const int lost = observer.faults().Print();
-    if (::isatty(STDERR_FILENO) == 1) {
+    if (window.dlg.lastScan().ran) {
       PrintSummary({window.dlg.SingleTypeFolder(scan.folderName)}, observer.files());
     }
-    context.status = StatusOf(window) | lost;
+    context.status = stopped != 0 ? stopped : StatusOf(window) | lost;
   });
 }
 

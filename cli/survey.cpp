@@ -1,11 +1,14 @@
 // lumisave survey: where NTFS and FAT32 volumes begin or once began on a
 // drive.
+#include <atomic>
+#include <csignal>
 #include <iostream>
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "base/run_report.h"
 #include "inventory/survey.h"
+#include "platform/stop_signals.h"
 
 namespace cli {
 namespace {
@@ -13,6 +16,7 @@ namespace {
 struct SurveyOptions {
   std::string source;
   std::string bytes;
+  bool unmount = false;
 };
 
 // Draws the progress bar from the survey's progress.
@@ -46,16 +50,28 @@ int Survey(const SurveyOptions& o) {
   Window window(Preset::kNo, ImageFiles({o.source}));
   app::CMainDlg& dlg = window.dlg;
   SelectSource(window, o.source);
+  const std::string source = window.opener.Resolve(o.source);
+  if (!source.empty()) NameMountedSource(source, o.unmount);
   // The survey takes its byte count from the progress field; an empty field
   // surveys the whole drive.
   dlg.SetText(app::id::kProgress, o.bytes);
   SurveyObserver observer(window.shell);
-  inventory::SearchForSuspects(dlg, &observer);
+  std::atomic<bool> stop{false};
+  platform::CatchStopSignals(stop);
+  const base::RunEnd end = inventory::SearchForSuspects(dlg, &observer, &stop);
+  platform::ReleaseStopSignals();
   window.shell.EndProgress();
   PrintRows(dlg.bootList());
   PrintRows(dlg.fatList());
   std::cout << std::flush;
   const int lost = observer.faults().Print();
+  const int signal = platform::StopSignalCaught();
+  if (end.outcome == base::RunOutcome::kStopped && signal != 0) {
+    std::cerr << "lumisave: stopped by " << (signal == SIGINT ? "SIGINT (Ctrl-C)" : "SIGTERM")
+              << " at sector " << end.resumeSector << "; the finds above are those before it"
+              << std::endl;
+    return platform::StopExitStatus(signal);
+  }
   return StatusOf(window) | lost;
 }
 
@@ -77,6 +93,8 @@ void RegisterSurvey(CLI::App& app, Context& context) {
                   "How many bytes to survey, in whole chunks of 262144 bytes (default: the "
                   "whole drive)")
       ->check(SurveyByteCount());
+  cmd->add_flag("--unmount", options->unmount,
+                "Unmount the source's mounted file systems before the survey");
   cmd->callback([options, &context] { context.status = Survey(*options); });
 }
 

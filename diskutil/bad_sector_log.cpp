@@ -5,14 +5,14 @@
 namespace diskutil {
 
 bool AppendBadSectorLog(const std::string& record) {
-  platform::DeviceHandle log = platform::OpenExistingFile(kBadSectorLog);
+  platform::DeviceHandle log = platform::OpenLogFile(kBadSectorLog, false);
   if (!log) return false;
   const std::string line = record + "\r\n";
   uint32_t written = 0;
-  if (log->SeekEnd()) log->Write(line.data(), static_cast<uint32_t>(line.size()), &written);
-  return true;
+  return log->Write(line.data(), static_cast<uint32_t>(line.size()), &written) &&
+         written == line.size();
 }
 
-void ClearBadSectorLog() { platform::CreateOutputFile(kBadSectorLog); }
+void ClearBadSectorLog() { platform::OpenLogFile(kBadSectorLog, true); }
 
 }  // namespace diskutil

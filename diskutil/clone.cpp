@@ -4,6 +4,7 @@
 #include "base/numbers.h"
 #include "commands/open_source.h"
 #include "diskutil/clone_controls.h"
+#include "diskutil/overlap_refusal.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
 
@@ -135,6 +136,7 @@ class CloneCommand {
 };
 
 End CloneCommand::Execute() {
+  if (RefuseOverlap(w_, w_.m_sourceDrive, w_.m_targetDrive)) return End::kEarly;
   if (v_.confirm && w_.AppMessageBox("The data on " + w_.Text(id::kTargetDrive) +
                                          " will lost !!! Proceed (Yes/No) ?",
                                      Buttons::kYesNo, BoxKind::kQuestion) != Answer::kYes) {

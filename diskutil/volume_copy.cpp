@@ -5,6 +5,8 @@
 
 #include "base/chunk.h"
 #include "base/numbers.h"
+#include "diskutil/clone.h"
+#include "diskutil/overlap_refusal.h"
 #include "diskutil/volume_copy_engine.h"
 #include "platform/drives.h"
 #include "platform/volumes.h"
@@ -61,6 +63,12 @@ struct VolumePair {
 // was shown).
 bool OpenPair(app::WindowModel& w, const std::string& source, const std::string& target,
               VolumePair* pair) {
+  // A volume text is a root (a letter, a colon, a backslash); the drive is
+  // named without the backslash.
+  const auto drive = [](const std::string& root) {
+    return root.empty() ? root : root.substr(0, root.size() - 1);
+  };
+  if (RefuseOverlap(w, drive(source), drive(target))) return false;
   pair->source = OpenVolume(w, source, Access::kRead);
   if (!pair->source) {
     w.AppMessageBox("open source disk error");
@@ -116,6 +124,8 @@ void CopyChunks(app::WindowModel& w, VolumePair& pair, bool retrySectors) {
   settings.target = pair.target.get();
   settings.chunkBytes = kCopyChunk;
   settings.retrySectors = retrySectors;
+  // Ctrl-C on the command line stops a copy after the chunk in hand.
+  settings.stop = &g_interruptRequest;
   FieldReporter reporter(w, kCopyChunk, retrySectors, [](uint64_t done) { return done; });
   // Copy ends quietly at an unreadable chunk, as at the end of the source.
   if (RunVolumeCopy(settings, reporter) == VolumeCopyEnd::kWriteFailed) {
@@ -205,6 +215,7 @@ void RawRecovery(app::WindowModel& w) {
   settings.source = volume.get();
   settings.chunkBytes = kRawChunk;
   settings.retrySectors = true;
+  settings.stop = &g_interruptRequest;
   FieldReporter reporter(w, kRawChunk, true, [toGo](uint64_t done) { return toGo - done; });
   if (RunVolumeCopy(settings, reporter) == VolumeCopyEnd::kNoMemory) {
     w.MessageBox("no memory to copy", "error");

@@ -271,6 +271,15 @@ void MainWindow::Pump() {
 
 void MainWindow::OnClose(wxCloseEvent& event) {
   if (busy_) {
+    // A long command is running: ask before ending it (Esc and the close box
+    // alike). A No leaves it running.
+    if (!endRequested_ &&
+        dlg_.AppMessageBox("A command is still running. Stop it and close the window?",
+                           platform::Buttons::kYesNo,
+                           platform::BoxKind::kQuestion) != platform::Answer::kYes) {
+      if (event.CanVeto()) event.Veto();
+      return;
+    }
     // End the running command first: its reads now end as at the end of the
     // drive, so it closes its files and the device and returns; the window
     // closes then.

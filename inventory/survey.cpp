@@ -51,12 +51,18 @@ void InitBootListColumns(app::WindowModel& w) { SetColumns(w.bootList(), "BootTy
 
 void InitFatListColumns(app::WindowModel& w) { SetColumns(w.fatList(), "FatType"); }
 
-void SearchForSuspects(app::WindowModel& w, base::Reporter* observer) {
+base::RunEnd SearchForSuspects(app::WindowModel& w, base::Reporter* observer,
+                               const std::atomic<bool>* stop) {
   SurveySettings settings;
+  settings.stop = stop;
   settings.byteCount = base::ParseDecimal(w.Text(app::id::kProgress));
   // The survey only reads, so the drive is opened read-only.
   platform::DeviceHandle device = app::OpenSelectedSource(w, platform::Access::kRead);
-  if (!device) return;
+  if (!device) {
+    base::RunEnd none;
+    none.outcome = base::RunOutcome::kNotStarted;
+    return none;
+  }
   settings.source = device.get();
   settings.capacity = w.m_sourceCapacity;
   g_surveySector = 0;
@@ -80,6 +86,7 @@ void SearchForSuspects(app::WindowModel& w, base::Reporter* observer) {
       reporter);
   g_surveySector = end.resumeSector;
   w.SetText(app::id::kProgress, "0");
+  return end;
 }
 
 }  // namespace inventory

@@ -3,6 +3,7 @@
 // (List4), as the survey engine finds them.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "base/run_report.h"
@@ -22,7 +23,10 @@ void InitFatListColumns(app::WindowModel& w);
 // over the selected source and adds its finds to List3 and List4. The byte
 // count comes from the progress field, which shows the count still to go
 // while the survey runs and "0" at its end. Every event of the engine also
-// reaches `observer` when one is given.
-void SearchForSuspects(app::WindowModel& w, base::Reporter* observer = nullptr);
+// reaches `observer` when one is given. When `stop` is set and turns true,
+// the survey ends after the chunk in hand. Returns: how it ended (outcome
+// kNotStarted when the drive could not be opened).
+base::RunEnd SearchForSuspects(app::WindowModel& w, base::Reporter* observer = nullptr,
+                               const std::atomic<bool>* stop = nullptr);
 
 }  // namespace inventory

@@ -252,6 +252,30 @@ DeviceHandle OpenExistingFile(const std::string& path) {
   return std::make_unique<FdDevice>(fd, false);
 }
 
+DeviceHandle OpenLogFile(const std::string& path, bool create) {
+  // O_NONBLOCK: opening a FIFO for writing would otherwise wait for a reader.
+  const int flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | (create ? O_CREAT : 0);
+  int fd = OpenRetrying(path.c_str(), flags, 0644);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = EINVAL;
+    return nullptr;
+  }
+  const int fileFlags = ::fcntl(fd, F_GETFL);
+  if (fileFlags < 0 || ::fcntl(fd, F_SETFL, fileFlags & ~O_NONBLOCK) != 0 ||
+      (create && ::ftruncate(fd, 0) != 0)) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return nullptr;
+  }
+  auto device = std::make_unique<FdDevice>(fd, false);
+  if (!device->SeekEnd()) return nullptr;
+  return device;
+}
+
 bool GeometryOf(Device& device, DiskGeometry* geometry) {
   uint64_t length = 0;
   if (!device.Length(&length)) return false;

@@ -91,6 +91,12 @@ DeviceHandle CreateOutputFile(const std::string& path);
 // Opens an existing file for reading and writing; null when it does not exist.
 DeviceHandle OpenExistingFile(const std::string& path);
 
+// Opens a log file for writing at its end: with `create`, made when missing
+// and emptied; without, only an existing one. A symbolic link at `path` is
+// not followed, and anything but a regular file (a FIFO, a device, a folder)
+// is refused with EINVAL, without blocking. Null with errno set on failure.
+DeviceHandle OpenLogFile(const std::string& path, bool create);
+
 bool GeometryOf(Device& device, DiskGeometry* geometry);
 
 // The geometry reported for a device of `length` bytes.

@@ -17,6 +17,13 @@ bool CreateFolder(const std::string& path) {
   return !path.empty() && ::mkdir(path.c_str(), 0755) == 0;
 }
 
+int CreateFolderPath(const std::string& path) {
+  if (path.empty()) return ENOENT;
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+  return error ? error.value() : 0;
+}
+
 bool RenameNoReplace(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
     return true;
@@ -318,7 +325,9 @@ CreatedFile CreateNewFile(const Folder& folder, const std::string& base, const s
     result.error = EBADF;
     return result;
   }
-  if (!IsSafeName(base) || (!ext.empty() && !IsSafeName(ext))) {
+  // An empty base with an extension names ".ext" (a file found at sector 0).
+  const bool baseOk = base.empty() ? !ext.empty() : IsSafeName(base);
+  if (!baseOk || (!ext.empty() && !IsSafeName(ext))) {
     result.error = EINVAL;
     return result;
   }

@@ -15,6 +15,10 @@ namespace platform {
 // Creates one folder; an existing folder (or any failure) is not reported.
 bool CreateFolder(const std::string& path);
 
+// Creates a folder and every missing folder above it. Returns: 0 (also when
+// it existed), or the errno of the failure.
+int CreateFolderPath(const std::string& path);
+
 // Sets a file's modification (and access) time to `seconds` since 1970 UTC,
 // without following a symbolic link. Returns: 0, or the errno of the failure.
 int SetModificationTime(const std::string& path, int64_t seconds);
@@ -130,7 +134,8 @@ struct CreatedFile {
 // Creates `base.ext` in `folder` (O_CREAT|O_EXCL|O_NOFOLLOW: nothing is
 // replaced, no link followed); when that name is taken by anything, tries
 // `base_1.ext`, `base_2.ext` ... An empty `ext` gives names without a dot.
-// A base that is not a safe name (IsSafeName) fails with EINVAL.
+// A base that is not a safe name (IsSafeName) fails with EINVAL; an empty
+// base with an extension gives `.ext`, `_1.ext` ...
 CreatedFile CreateNewFile(const Folder& folder, const std::string& base, const std::string& ext);
 // The same in the folder at `folderPath`, opened as OpenFolder does.
 CreatedFile CreateNewFile(const std::string& folderPath, const std::string& base,

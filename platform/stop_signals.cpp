@@ -6,13 +6,13 @@ namespace platform {
 namespace {
 
 std::atomic<bool>* volatile g_stop = nullptr;
-std::atomic<int> g_caught{0};
-static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
+volatile sig_atomic_t g_caught = 0;
+
+static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler stores into it");
 
 extern "C" void HandleStopSignal(int signal) {
-  int none = 0;
-  g_caught.compare_exchange_strong(none, signal);
-  if (std::atomic<bool>* stop = g_stop) stop->store(true);
+  g_caught = signal;
+  if (auto* stop = g_stop) stop->store(true);
 }
 
 void SetAction(int signal, void (*handler)(int), int flags) {
@@ -26,18 +26,20 @@ void SetAction(int signal, void (*handler)(int), int flags) {
 }  // namespace
 
 void CatchStopSignals(std::atomic<bool>& stop) {
+  g_caught = 0;
   g_stop = &stop;
-  // Interrupted reads and writes go on (the device layer retries EINTR too).
+  // Interrupted reads and writes go on; a second signal of the same kind
+  // ends the process.
   SetAction(SIGINT, HandleStopSignal, SA_RESTART | SA_RESETHAND);
   SetAction(SIGTERM, HandleStopSignal, SA_RESTART | SA_RESETHAND);
 }
-
-int StopSignalCaught() { return g_caught.load(); }
 
 void ReleaseStopSignals() {
   SetAction(SIGINT, SIG_DFL, 0);
   SetAction(SIGTERM, SIG_DFL, 0);
   g_stop = nullptr;
 }
+
+int StopSignalCaught() { return g_caught; }
 
 }  // namespace platform

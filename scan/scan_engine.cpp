@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <string>
 
 #include "base/chunk.h"
 #include "base/unreadable_tally.h"
@@ -41,7 +42,7 @@ base::RunEnd RunScan(const ScanSettings& settings, base::Reporter& reporter) {
   carvers::FileSink& sink = settings.sink != nullptr ? *settings.sink : plainSink;
   base::AlignedBuffer chunk = base::MakeAlignedBuffer(base::kChunkBytes);
   base::AlignedBuffer copy = base::MakeAlignedBuffer(base::kChunkBytes);
-  carvers::CarveContext context{source, sink, reporter, "", 0, copy.get()};
+  carvers::CarveContext context{source, sink, reporter, "", 0, copy.get(), settings.stop, {}};
   const FirstByteFilter filter = BuildFirstByteFilter(settings.types);
   if (!chunk || !copy) {
     end.outcome = base::RunOutcome::kFailed;
@@ -120,7 +121,24 @@ base::RunEnd RunScan(const ScanSettings& settings, base::Reporter& reporter) {
         carvers::SectorBytes bytes{sector, base::kChunkBytes - i * kSector};
         context.type = type.type->name;
         type.type->carve(c + i, bytes, type.folder, context);
+        if (context.halt.halted) break;
       }
+      if (context.halt.halted) break;
+    }
+    if (context.halt.halted) {
+      // A copy was cut short (its file removed): a stop asked for, or a
+      // write that failed. A later run from the file's sector gives the
+      // files this run did not.
+      end.resumeSector = context.halt.sector;
+      if (context.halt.error == 0) {
+        end.outcome = base::RunOutcome::kStopped;
+      } else {
+        end.outcome = base::RunOutcome::kFailed;
+        end.error = context.halt.error;
+        end.why =
+            "could not write " + context.halt.path + ": " + std::strerror(context.halt.error);
+      }
+      break;
     }
     base::Progress progress;
     progress.at = c;

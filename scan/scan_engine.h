@@ -32,7 +32,9 @@ struct ScanSettings {
   LoopEnd loopEnd = LoopEnd::kOneChunkPastEnd;
   std::vector<TypeToScan> types;  // in scan order; a sector goes to each whose signature matches
   carvers::FileSink* sink = nullptr;           // null: plain output files
-  const std::atomic<bool>* stop = nullptr;     // when set, the run ends after the chunk in hand
+  // When set and true, the run ends after the chunk in hand, or at once
+  // during a copy, whose file is then removed (resumeSector: its sector).
+  const std::atomic<bool>* stop = nullptr;
 };
 
 // For each first byte, one bit per entry of `types` whose signature can
@@ -41,7 +43,10 @@ using FirstByteFilter = std::array<uint32_t, 256>;
 FirstByteFilter BuildFirstByteFilter(const std::vector<TypeToScan>& types);
 
 // Runs a scan. A read of 0 bytes ends it (notice kEndOfDrive); a chunk that
-// cannot be read is offered as zeros and the scan goes on. Progress counts
+// cannot be read is offered as zeros and the scan goes on. A failed write
+// (or a create on a full, read-only or failing disk) removes the file in
+// hand and ends it kFailed, with the errno and the file's first sector as
+// resumeSector. Progress counts
 // sectors of the range; `at` is the first sector of the chunk just scanned.
 // Returns: how the run ended, as told to the reporter's OnEnd.
 base::RunEnd RunScan(const ScanSettings& settings, base::Reporter& reporter);

@@ -80,6 +80,12 @@ TEST(CarveDbx, KeepsTheSectorNameForUnusableStoredNames) {
       // the folder they point through exists.
       {"holds a slash", "sub/../../escaped"},
       {"holds a slash, with sector fallback", "sub/x"},
+      // Names that would reach a terminal or a file manager as controls.
+      {"holds a newline", "In\nbox"},
+      {"holds an escape sequence", "Inbox\x1b]0;owned\x07"},
+      {"holds DEL", "Inbox\x7f"},
+      {"invalid UTF-8", "Inbox \xff\xfe"},
+      {"a lone continuation byte", "Inbox\x80x"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

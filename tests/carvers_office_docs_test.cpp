@@ -140,6 +140,8 @@ TEST(CarveDoc, RenamesAfterAUsableTitleOnly) {
       {"starts above 7F", "\xC9t\xE9", "5.doc"},
       {"starts with an unsafe character", "*notes", "5.doc"},
       {"digits", "2024", "2024.doc"},
+      {"escape sequence", "Report\x1b]0;owned\x07", "5.doc"},
+      {"invalid UTF-8", "Report \xff\xfe", "5.doc"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

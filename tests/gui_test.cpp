@@ -115,9 +115,13 @@ TEST(GuiTest, ClosingDuringAScanEndsItWithItsFilesWhole) {
   }
   std::string output;
   const int status = RunWindow(dir, "card.img",
-                               PickFolderAndCard(dir) + "close-on-progress\npress 1080\n",
+                               PickFolderAndCard(dir) + "answer yes\nclose-on-progress\npress 1080\n",
                                &output);
   ASSERT_EQ(status, 0) << output;
+  // Closing during the scan asks first; the answer Yes ends it.
+  EXPECT_NE(output.find("A command is still running. Stop it and close the window? -> yes"),
+            std::string::npos)
+      << output;
   EXPECT_NE(output.find("BOX the end: hit the end of the drive ! -> closing"), std::string::npos)
       << output;
   EXPECT_EQ(testing_support::FilesIn(dir / "out/JPEG0"), (std::vector<std::string>{"16.jpg"}));

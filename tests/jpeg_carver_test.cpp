@@ -133,12 +133,14 @@ TEST_F(JpegCarverTest, AFileThatCannotBeCreatedIsReportedWithItsPath) {
   EXPECT_EQ(shell.boxes[0].text, folder + "/7.jpg");
 }
 
-TEST_F(JpegCarverTest, ARepeatedCarveReplacesTheEarlierFile) {
+TEST_F(JpegCarverTest, ARepeatedCarveKeepsTheEarlierFileAndTakesTheNextName) {
   ImageBuilder image(100);
   Bytes photo = FakeJpeg(0xE0, 3000, {2998});
   image.PutSector(2, photo);
   WriteFile(dir / "2.jpg", Bytes(10000, 0xAA));
-  EXPECT_EQ(Carve(carvers::CarveJpeg0, image, 2), photo);
+  Carve(carvers::CarveJpeg0, image, 2);
+  EXPECT_EQ(ReadFile(dir / "2.jpg"), Bytes(10000, 0xAA));
+  EXPECT_EQ(ReadFile(dir / "2_1.jpg"), photo);
 }
 
 }  // namespace

@@ -200,7 +200,7 @@ TEST_F(RecoveryScanTest, AChunkWithAnUnreadableSectorIsScannedSectorBySector) {
   EXPECT_EQ(Boxes().back(), "the end: hit the end of the drive !");
 }
 
-TEST_F(RecoveryScanTest, ARepeatedScanReplacesItsFiles) {
+TEST_F(RecoveryScanTest, ARepeatedScanReplacesNothing) {
   ImageBuilder img(1000);
   Bytes photo = FakeJpeg(0xE0, 9000, {8998});
   img.PutSector(20, photo);
@@ -208,7 +208,8 @@ TEST_F(RecoveryScanTest, ARepeatedScanReplacesItsFiles) {
   WriteFile(out + "/JPEG0/20.jpg", Bytes(20000, 1));
   w.shell.answers = {Answer::kYes};
   w.dlg.Press(app::id::kStartRe);
-  EXPECT_EQ(ReadFile(out + "/JPEG0/20.jpg"), photo);
+  EXPECT_EQ(ReadFile(out + "/JPEG0/20.jpg"), Bytes(20000, 1));
+  EXPECT_EQ(ReadFile(out + "/JPEG0/20_1.jpg"), photo);
 }
 
 }  // namespace
