@@ -9,6 +9,7 @@
 #include "base/numbers.h"
 #include "commands/open_source.h"
 #include "platform/drive_model_serial.h"
+#include "platform/drives.h"
 #include "platform/fs.h"
 #include "platform/overlap.h"
 #include "scan/dfxml_report.h"
@@ -158,7 +159,8 @@ ScanResult RunEngine(CMainDlg& w, OpenRange& open, scan::LoopEnd loopEnd,
   result.filesSaved = dfxml.files();
   result.report = dfxml.written();
   open.device.reset();
-  if (result.end.outcome == base::RunOutcome::kFailed && result.end.error != 0) {
+  if (result.end.outcome == base::RunOutcome::kFailed && result.end.error != 0 &&
+      !result.end.sourceLost) {
     std::string goOn;
     if (range.command.empty()) {
       goOn = "The rest can be recovered from sector " +
@@ -171,7 +173,7 @@ ScanResult RunEngine(CMainDlg& w, OpenRange& open, scan::LoopEnd loopEnd,
     w.MessageBox(result.end.why + ". The scan stopped; " + std::to_string(result.filesSaved) +
                      (result.filesSaved == 1 ? " file was" : " files were") + " saved whole. " +
                      goOn,
-                 "write error", platform::Buttons::kOk, BoxKind::kError);
+                 "write error", app::Buttons::kOk, BoxKind::kError);
   }
   return result;
 }

@@ -52,6 +52,7 @@ struct RunEnd {
   std::string why;              // the failure in words
   uint64_t resumeSector = 0;    // the first sector not fully handled
   uint64_t unreadableSectors = 0;
+  bool sourceLost = false;      // kFailed because the drive could no longer be read
 };
 
 // Events the engines know that a front end words for itself.

@@ -24,6 +24,7 @@ void UnreadableTally::Gone(uint64_t sector) {
 
 void UnreadableTally::Finish(RunEnd& end, int error) const {
   end.unreadableSectors = count_;
+  if (end.outcome == RunOutcome::kFailed) return;  // a failure of its own (a write) tells itself
   std::optional<uint64_t> lostFrom = goneAt_;
   if (!lostFrom && failingFrom_ && end.outcome != RunOutcome::kStopped &&
       (!anyReadable_ || failingEnd_ - *failingFrom_ >= kDeadRunSectors)) {
@@ -33,6 +34,7 @@ void UnreadableTally::Finish(RunEnd& end, int error) const {
   end.outcome = RunOutcome::kFailed;
   end.error = error != 0 ? error : EIO;
   end.why = DriveLostText(*lostFrom);
+  end.sourceLost = true;
 }
 
 std::string DriveLostText(uint64_t sector) {

@@ -157,7 +157,7 @@ int DriveFaults::Print() const {
     std::cerr << "unreadable sectors: " << count_ << " (first " << first_ << ", last " << last_
               << ")" << std::endl;
   }
-  if (end_.outcome != base::RunOutcome::kFailed || end_.why.empty()) return 0;
+  if (end_.outcome != base::RunOutcome::kFailed || !end_.sourceLost) return 0;
   std::cerr << end_.why << std::endl;
   return 1;
 }

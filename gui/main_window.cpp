@@ -275,8 +275,8 @@ void MainWindow::OnClose(wxCloseEvent& event) {
     // alike). A No leaves it running.
     if (!endRequested_ &&
         dlg_.AppMessageBox("A command is still running. Stop it and close the window?",
-                           platform::Buttons::kYesNo,
-                           platform::BoxKind::kQuestion) != platform::Answer::kYes) {
+                           app::Buttons::kYesNo,
+                           app::BoxKind::kQuestion) != app::Answer::kYes) {
       if (event.CanVeto()) event.Veto();
       return;
     }
