@@ -86,18 +86,6 @@ class DriveView : public formats::ByteView {
   uint64_t windowLength_ = 0;
 };
 
-// Seconds since 1970 of a capture time: a camera's wall-clock time is taken
-// as the machine's local time.
-int64_t ToUnixSeconds(const formats::CaptureTime& t) {
-  if (!t.local) return t.seconds;
-  std::time_t asUtc = static_cast<std::time_t>(t.seconds);
-  std::tm parts{};
-  if (gmtime_r(&asUtc, &parts) == nullptr) return t.seconds;
-  parts.tm_isdst = -1;
-  const std::time_t local = std::mktime(&parts);
-  return local == static_cast<std::time_t>(-1) ? t.seconds : static_cast<int64_t>(local);
-}
-
 // Copies exactly `length` bytes from `sector` on into SECTOR.ext ("0.ext" at
 // sector 0), reports the file, and sets its modification time to the
 // capture time when the file holds one.
@@ -127,7 +115,7 @@ int CopyExact(uint64_t sector, CarveContext& context, const std::string& folder,
   }
   out.reset();
   record.length = done;
-  if (walk.captured.known) context.sink.SetModified(path, ToUnixSeconds(walk.captured));
+  if (walk.captured.known) context.sink.SetModified(path, CaptureSeconds(walk.captured));
   context.reporter.OnFile(record);
   return 1;
 }
@@ -199,6 +187,16 @@ int CarveJpegx(uint64_t sector, SectorBytes bytes, const std::string& folder, Ca
 }
 
 }  // namespace
+
+int64_t CaptureSeconds(const formats::CaptureTime& t) {
+  if (!t.local) return t.seconds;
+  std::time_t asUtc = static_cast<std::time_t>(t.seconds);
+  std::tm parts{};
+  if (gmtime_r(&asUtc, &parts) == nullptr) return t.seconds;
+  parts.tm_isdst = -1;
+  const std::time_t local = std::mktime(&parts);
+  return local == static_cast<std::time_t>(-1) ? t.seconds : static_cast<int64_t>(local);
+}
 
 // ISO-BMFF files ("ftyp" at offset 4) and transport streams are told apart
 // by their walk, so their types are offered every sector.

@@ -4,6 +4,9 @@
 // with nothing else beside them.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -141,6 +144,69 @@ TEST_F(PhotoVideoScan, RandomDataAndPlainPhotosGiveTheNewTypesNothing) {
   ASSERT_EQ(r.status, 0) << r.err;
   for (const char* folder : {"PNG", "GIF", "TIFF", "HEIC", "VIDEO", "RAW", "JPEGX"}) {
     EXPECT_EQ(FilesIn(dir / ("out/" + std::string(folder))), std::vector<std::string>{}) << folder;
+  }
+}
+
+// Seconds since 1970 of a camera's wall-clock time, taken as the machine's local time.
+int64_t LocalSeconds(int year, int month, int day, int hour, int minute, int second) {
+  std::tm parts{};
+  parts.tm_year = year - 1900;
+  parts.tm_mon = month - 1;
+  parts.tm_mday = day;
+  parts.tm_hour = hour;
+  parts.tm_min = minute;
+  parts.tm_sec = second;
+  parts.tm_isdst = -1;
+  return static_cast<int64_t>(std::mktime(&parts));
+}
+
+int64_t ModifiedSeconds(const std::filesystem::path& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_mtime);
+}
+
+// The existing JPEG rows' files get their EXIF capture time too, and a HEIC
+// its Exif item's; the bytes are those of the rows without it.
+TEST_F(PhotoVideoScan, PicturesAndVideosGetTheirCaptureTimeAsModificationTime) {
+  struct Case {
+    const char* sample;
+    const char* folder;
+    const char* extension;
+    int64_t captured;
+  } cases[] = {
+      {"camera.jpg", "JPEG", "jpg", LocalSeconds(2019, 1, 2, 3, 4, 5)},   // FF D8 FF E1
+      {"exif.jpg", "JPEG0", "jpg", LocalSeconds(2019, 1, 2, 3, 4, 5)},    // JFIF, then EXIF
+      {"exif.heic", "HEIC", "heic", LocalSeconds(2022, 7, 8, 9, 10, 11)},
+      {"movie.mp4", "VIDEO", "mp4", 1622542830},  // 2021-06-01 10:20:30 UTC
+      {"picture.png", "PNG", "png", 1520139967},
+      {"picture.gif", "GIF", "gif", -1},  // no capture time: the time of recovery
+  };
+  Card card;
+  std::vector<std::string> paths;
+  for (const Case& c : cases) {
+    card.Filler(5);
+    const Bytes file = Sample(c.sample);
+    ASSERT_FALSE(file.empty()) << c.sample;
+    const uint64_t sector = card.Lay(file);
+    paths.push_back(std::string(c.folder) + "/" + std::to_string(sector) + "." + c.extension);
+  }
+  card.Filler(600);  // past the JPEG rows' passes
+  TempDir dir;
+  testing_support::WriteFile(dir / "card.img", card.bytes());
+  const int64_t before = static_cast<int64_t>(std::time(nullptr));
+  auto r = RunLumisave({"recover", "--source", dir / "card.img", "--out", dir / "out", "--type",
+                        "photos", "--yes"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(paths[i]);
+    const int64_t modified = ModifiedSeconds(dir / ("out/" + paths[i]));
+    ASSERT_NE(modified, -1);
+    if (cases[i].captured >= 0) {
+      EXPECT_EQ(modified, cases[i].captured);
+    } else {
+      EXPECT_GE(modified, before);
+    }
   }
 }
 
