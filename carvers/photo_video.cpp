@@ -199,18 +199,28 @@ int64_t CaptureSeconds(const formats::CaptureTime& t) {
 }
 
 // ISO-BMFF files ("ftyp" at offset 4) and transport streams are told apart
-// by their walk, so their types are offered every sector.
+// by their walk, so their types are offered every sector whose first byte
+// can start them: a TIFF starts I or M; an ISO-BMFF file starts with its
+// ftyp box's size, which the walk takes only up to 1024, so with 00. A
+// transport stream of 192-byte packets starts with a time stamp (any byte).
 const FileType kPngType = {"png", "PNG pictures (.png), up to their IEND chunk", "PNG",
                            FolderRule::kInside, nullptr, 0x89, CarvePng, false, true};
 const FileType kGifType = {"gif", "GIF pictures (.gif), up to their trailer", "GIF",
                            FolderRule::kInside, nullptr, 'G', CarveGif, false, true};
+namespace {
+bool TiffStart(int b) { return b == 'I' || b == 'M'; }
+bool RawStart(int b) { return b == 'I' || b == 'M' || b == 0x00; }
+bool IsoBmffStart(int b) { return b == 0x00; }
+}  // namespace
+
 const FileType kTiffType = {"tiff", "TIFF pictures that are no camera RAW (.tif)", "TIFF",
-                            FolderRule::kInside, nullptr, -1, CarveTiff, false, true};
+                            FolderRule::kInside, nullptr, -1, CarveTiff, false, true, TiffStart};
 const FileType kRawType = {
     "raw", "camera RAW pictures (.cr2 .cr3 .nef .arw .orf .rw2 .pef .dng, by maker)", "RAW",
-    FolderRule::kInside, nullptr, -1, CarveRaw, false, true};
+    FolderRule::kInside, nullptr, -1, CarveRaw, false, true, RawStart};
 const FileType kHeicType = {"heic", "HEIC and AVIF pictures of phones (.heic .avif)", "HEIC",
-                            FolderRule::kInside, nullptr, -1, CarveHeic, false, true};
+                            FolderRule::kInside, nullptr, -1, CarveHeic, false, true,
+                            IsoBmffStart};
 const FileType kVideoType = {
     "video", "videos (.mp4 .mov .m4v .3gp .m4a .mts .m2ts .mkv .webm)", "VIDEO",
     FolderRule::kInside, nullptr, -1, CarveVideo, false, true};
