@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "base/numbers.h"
 #include "formats/signatures.h"
@@ -125,6 +126,23 @@ bool IsRawFile(const formats::Walk& w) { return w.family == formats::Family::Raw
 bool IsMovie(const formats::Walk& w) { return w.family == formats::Family::Movie; }
 bool IsPicture(const formats::Walk& w) { return w.family == formats::Family::Picture; }
 
+// Whether the sector can start a transport stream: a stream needs 8 packets
+// of 188 bytes with the sync byte 47 first, or of 192 bytes with it at 4.
+// Only the bytes in the caller's buffer are looked at; the walk checks the
+// rest. Random bytes pass the signature's two sync bytes once in 32768
+// sectors, and a walk then reads ahead on the drive.
+bool MayBeStream(SectorBytes b) {
+  for (const auto& [size, sync] : {std::pair<size_t, size_t>{188, 0}, {192, 4}}) {
+    bool all = true;
+    for (size_t k = 0; k < 8 && all; ++k) {
+      const size_t at = sync + k * size;
+      all = at >= b.available || b.data[at] == 0x47;
+    }
+    if (all) return true;
+  }
+  return false;
+}
+
 // Walks the file at `sector` with every signature row of `type` that the
 // sector matches, and copies the first valid walk whose family `accept` takes.
 // ISO-BMFF rows serve the still, RAW and movie types alike.
@@ -135,6 +153,7 @@ int CarveFamily(const char* type, bool (*accept)(const formats::Walk&), uint64_t
     const bool isoBmff = s.walk == formats::WalkIsoBmff;
     if (std::strcmp(s.type, type) != 0 && !(isoBmff && takesIsoBmff)) continue;
     if (!formats::Matches(s, bytes.data, bytes.available)) continue;
+    if (s.walk == formats::WalkTransportStream && !MayBeStream(bytes)) continue;
     DriveView view(context.source, sector, bytes);
     formats::Walk walk = s.walk(view, s.bound);
     if (!walk.valid || walk.length == 0) continue;

@@ -192,6 +192,28 @@ TEST_F(PhotoVideoScan, TheFirstByteFilterHidesNoPictureOrVideo) {
   }
 }
 
+// A stream whose first packets lie on the last sector of a scan chunk is
+// checked there only as far as the chunk goes, and found.
+TEST_F(PhotoVideoScan, AStreamStartingOnAChunksLastSectorIsFound) {
+  Card card;
+  card.Filler(511);
+  const Bytes m2ts = Sample("movie.m2ts");
+  const uint64_t first = card.Lay(m2ts);
+  card.Filler(1023 - card.bytes().size() / 512);
+  const Bytes mts = Sample("movie.mts");
+  const uint64_t second = card.Lay(mts);
+  card.Filler(16);
+  ASSERT_EQ(first, 511u);
+  ASSERT_EQ(second, 1023u);
+  TempDir dir;
+  testing_support::WriteFile(dir / "card.img", card.bytes());
+  auto r = RunLumisave({"recover", "--source", dir / "card.img", "--out", dir / "out", "--type",
+                        "video", "--yes"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir / "out/VIDEO/511.m2ts"), m2ts);
+  EXPECT_EQ(ReadFile(dir / "out/VIDEO/1023.mts"), mts);
+}
+
 // Seconds since 1970 of a camera's wall-clock time, taken as the machine's local time.
 int64_t LocalSeconds(int year, int month, int day, int hour, int minute, int second) {
   std::tm parts{};
