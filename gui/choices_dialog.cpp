@@ -10,17 +10,28 @@ ChoicesDialog::ChoicesDialog(wxWindow* parent, const std::string& title,
                              platform::Choices& choices)
     : wxDialog(parent, wxID_ANY, wxString::FromUTF8(title.c_str())), choices_(choices) {
   auto* column = new wxBoxSizer(wxVERTICAL);
+  // The first box stands for several and stands apart, above the others in
+  // two columns, so that the dialog fits a small screen.
+  auto* grid = new wxFlexGridSizer(2, wxSize(12, 4));
   for (size_t i = 0; i < choices_.Count(); ++i) {
-    auto* box = new wxCheckBox(this, wxID_ANY, wxString::FromUTF8(choices_.Label(i).c_str()));
+    // The words before a bracket on the box, the whole label as its tip.
+    const std::string label = choices_.Label(i);
+    const std::string shown = label.substr(0, label.find(" ("));
+    auto* box = new wxCheckBox(this, wxID_ANY, wxString::FromUTF8(shown.c_str()));
+    box->SetToolTip(wxString::FromUTF8(label.c_str()));
     box->Bind(wxEVT_CHECKBOX, [this, i](wxCommandEvent&) {
       choices_.Click(i);
       Sync();
     });
     boxes_.push_back(box);
-    column->Add(box, 0, wxLEFT | wxRIGHT | wxTOP, 6);
-    // The box that stands for several types stands apart from them.
-    if (i == 0) column->Add(new wxStaticLine(this), 0, wxEXPAND | wxALL, 6);
+    if (i == 0) {
+      column->Add(box, 0, wxLEFT | wxRIGHT | wxTOP, 8);
+      column->Add(new wxStaticLine(this), 0, wxEXPAND | wxALL, 8);
+    } else {
+      grid->Add(box);
+    }
   }
+  column->Add(grid, 0, wxLEFT | wxRIGHT, 8);
   column->Add(new wxButton(this, wxID_OK, "Close"), 0, wxALIGN_RIGHT | wxALL, 8);
   SetSizerAndFit(column);
   SetEscapeId(wxID_OK);
