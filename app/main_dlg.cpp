@@ -3,6 +3,7 @@
 #include <cctype>
 #include <map>
 
+#include "app/file_types_dialog.h"
 #include "base/numbers.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
@@ -50,6 +51,7 @@ const std::map<int, Command>& MessageMap() {
       {id::kClear123, [](CMainDlg& d) { d.OnClear123(); }},
       {id::kCopyLayout, [](CMainDlg& d) { d.OnCopyLayout(); }},
       {id::kDriveSignature, [](CMainDlg& d) { d.OnDriveSignature(); }},
+      {id::kFileTypes, [](CMainDlg& d) { ShowFileTypes(d); }},
   };
   return map;
 }

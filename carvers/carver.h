@@ -165,6 +165,9 @@ struct FileType {
   CarveFn carve;
   bool always;  // carved by every recovery scan, ticked or not
   bool photo;   // one of the picture and video types
+  // With firstByte -1: whether a file of this type can start with `byte`
+  // (the first bytes of its signatures), or null for any byte.
+  bool (*mayStartWith)(int byte) = nullptr;
 };
 
 // How one file type is copied once its signature matched: the shared steps

@@ -1,6 +1,8 @@
 #include "carvers/jpeg.h"
 
 #include "base/numbers.h"
+#include "carvers/photo_video.h"
+#include "formats/walk.h"
 
 namespace carvers {
 namespace {
@@ -45,12 +47,39 @@ class ExifEnd : public CopyRules {
   State state_ = kNoMarker;
 };
 
+// Another type's rules, and after the close the picture's EXIF capture time
+// (read from the first pass, which holds the header segments) as the file's
+// modification time. Bytes and names stay as the other rules make them.
+class WithCaptureTime : public CopyRules {
+ public:
+  explicit WithCaptureTime(CopyRules& rules) : rules_(rules) {}
+  uint32_t EndOfPass(uint8_t* buffer, uint32_t count, uint64_t& remaining) override {
+    if (first_) {
+      first_ = false;
+      formats::SpanView view({buffer, count});
+      captured_ = formats::JpegCaptureTime(view, count);
+    }
+    return rules_.EndOfPass(buffer, count, remaining);
+  }
+  std::string AfterClose(const std::string& path, FileSink& sink) override {
+    std::string final = rules_.AfterClose(path, sink);
+    if (captured_.known) sink.SetModified(final, CaptureSeconds(captured_));
+    return final;
+  }
+
+ private:
+  CopyRules& rules_;
+  bool first_ = true;
+  formats::CaptureTime captured_;
+};
+
 }  // namespace
 
 int CarveJpeg(uint64_t sector, SectorBytes bytes, const std::string& folder,
               CarveContext& context) {
   if (!StartsWith(bytes, 0xE1)) return 0;
-  ExifEnd rules;
+  ExifEnd end;
+  WithCaptureTime rules(end);
   return CopyOut(sector, context, folder, "jpg", 10000, rules);
 }
 
@@ -58,7 +87,8 @@ int CarveJpeg0(uint64_t sector, SectorBytes bytes, const std::string& folder,
               CarveContext& context) {
   if (!StartsWith(bytes, 0xE0)) return 0;
   // JFIF pictures end at the first FF D9, in any pass.
-  MarkerEnd rules(kEndOfImage, 2);
+  MarkerEnd end(kEndOfImage, 2);
+  WithCaptureTime rules(end);
   return CopyOut(sector, context, folder, "jpg", 8000, rules);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "base/numbers.h"
 #include "formats/signatures.h"
@@ -86,18 +87,6 @@ class DriveView : public formats::ByteView {
   uint64_t windowLength_ = 0;
 };
 
-// Seconds since 1970 of a capture time: a camera's wall-clock time is taken
-// as the machine's local time.
-int64_t ToUnixSeconds(const formats::CaptureTime& t) {
-  if (!t.local) return t.seconds;
-  std::time_t asUtc = static_cast<std::time_t>(t.seconds);
-  std::tm parts{};
-  if (gmtime_r(&asUtc, &parts) == nullptr) return t.seconds;
-  parts.tm_isdst = -1;
-  const std::time_t local = std::mktime(&parts);
-  return local == static_cast<std::time_t>(-1) ? t.seconds : static_cast<int64_t>(local);
-}
-
 // Copies exactly `length` bytes from `sector` on into SECTOR.ext ("0.ext" at
 // sector 0), reports the file, and sets its modification time to the
 // capture time when the file holds one.
@@ -129,7 +118,7 @@ int CopyExact(uint64_t sector, CarveContext& context, const std::string& folder,
   if (!CloseOrHalt(context, *out, sector)) return 0;
   out.reset();
   record.length = done;
-  if (walk.captured.known) context.sink.SetModified(path, ToUnixSeconds(walk.captured));
+  if (walk.captured.known) context.sink.SetModified(path, CaptureSeconds(walk.captured));
   context.reporter.OnFile(record);
   return 1;
 }
@@ -138,6 +127,23 @@ bool IsStill(const formats::Walk& w) { return w.family == formats::Family::Still
 bool IsRawFile(const formats::Walk& w) { return w.family == formats::Family::Raw; }
 bool IsMovie(const formats::Walk& w) { return w.family == formats::Family::Movie; }
 bool IsPicture(const formats::Walk& w) { return w.family == formats::Family::Picture; }
+
+// Whether the sector can start a transport stream: a stream needs 8 packets
+// of 188 bytes with the sync byte 47 first, or of 192 bytes with it at 4.
+// Only the bytes in the caller's buffer are looked at; the walk checks the
+// rest. Random bytes pass the signature's two sync bytes once in 32768
+// sectors, and a walk then reads ahead on the drive.
+bool MayBeStream(SectorBytes b) {
+  for (const auto& [size, sync] : {std::pair<size_t, size_t>{188, 0}, {192, 4}}) {
+    bool all = true;
+    for (size_t k = 0; k < 8 && all; ++k) {
+      const size_t at = sync + k * size;
+      all = at >= b.available || b.data[at] == 0x47;
+    }
+    if (all) return true;
+  }
+  return false;
+}
 
 // Walks the file at `sector` with every signature row of `type` that the
 // sector matches, and copies the first valid walk whose family `accept` takes.
@@ -149,6 +155,7 @@ int CarveFamily(const char* type, bool (*accept)(const formats::Walk&), uint64_t
     const bool isoBmff = s.walk == formats::WalkIsoBmff;
     if (std::strcmp(s.type, type) != 0 && !(isoBmff && takesIsoBmff)) continue;
     if (!formats::Matches(s, bytes.data, bytes.available)) continue;
+    if (s.walk == formats::WalkTransportStream && !MayBeStream(bytes)) continue;
     DriveView view(context.source, sector, bytes);
     formats::Walk walk = s.walk(view, s.bound);
     if (!walk.valid || walk.length == 0) continue;
@@ -202,19 +209,39 @@ int CarveJpegx(uint64_t sector, SectorBytes bytes, const std::string& folder, Ca
 
 }  // namespace
 
+int64_t CaptureSeconds(const formats::CaptureTime& t) {
+  if (!t.local) return t.seconds;
+  std::time_t asUtc = static_cast<std::time_t>(t.seconds);
+  std::tm parts{};
+  if (gmtime_r(&asUtc, &parts) == nullptr) return t.seconds;
+  parts.tm_isdst = -1;
+  const std::time_t local = std::mktime(&parts);
+  return local == static_cast<std::time_t>(-1) ? t.seconds : static_cast<int64_t>(local);
+}
+
 // ISO-BMFF files ("ftyp" at offset 4) and transport streams are told apart
-// by their walk, so their types are offered every sector.
+// by their walk, so their types are offered every sector whose first byte
+// can start them: a TIFF starts I or M; an ISO-BMFF file starts with its
+// ftyp box's size, which the walk takes only up to 1024, so with 00. A
+// transport stream of 192-byte packets starts with a time stamp (any byte).
 const FileType kPngType = {"png", "PNG pictures (.png), up to their IEND chunk", "PNG",
                            FolderRule::kInside, nullptr, 0x89, CarvePng, false, true};
 const FileType kGifType = {"gif", "GIF pictures (.gif), up to their trailer", "GIF",
                            FolderRule::kInside, nullptr, 'G', CarveGif, false, true};
+namespace {
+bool TiffStart(int b) { return b == 'I' || b == 'M'; }
+bool RawStart(int b) { return b == 'I' || b == 'M' || b == 0x00; }
+bool IsoBmffStart(int b) { return b == 0x00; }
+}  // namespace
+
 const FileType kTiffType = {"tiff", "TIFF pictures that are no camera RAW (.tif)", "TIFF",
-                            FolderRule::kInside, nullptr, -1, CarveTiff, false, true};
+                            FolderRule::kInside, nullptr, -1, CarveTiff, false, true, TiffStart};
 const FileType kRawType = {
     "raw", "camera RAW pictures (.cr2 .cr3 .nef .arw .orf .rw2 .pef .dng, by maker)", "RAW",
-    FolderRule::kInside, nullptr, -1, CarveRaw, false, true};
+    FolderRule::kInside, nullptr, -1, CarveRaw, false, true, RawStart};
 const FileType kHeicType = {"heic", "HEIC and AVIF pictures of phones (.heic .avif)", "HEIC",
-                            FolderRule::kInside, nullptr, -1, CarveHeic, false, true};
+                            FolderRule::kInside, nullptr, -1, CarveHeic, false, true,
+                            IsoBmffStart};
 const FileType kVideoType = {
     "video", "videos (.mp4 .mov .m4v .3gp .m4a .mts .m2ts .mkv .webm)", "VIDEO",
     FolderRule::kInside, nullptr, -1, CarveVideo, false, true};

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "carvers/carver.h"
+#include "formats/walk.h"
 
 namespace carvers {
 
@@ -14,5 +15,9 @@ extern const FileType kRawType;
 extern const FileType kHeicType;
 extern const FileType kVideoType;
 extern const FileType kJpegxType;
+
+// Seconds since 1970 of a capture time read from a file: a camera's wall-clock
+// time is taken as the machine's local time.
+int64_t CaptureSeconds(const formats::CaptureTime& t);
 
 }  // namespace carvers

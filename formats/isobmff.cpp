@@ -83,6 +83,147 @@ CaptureTime MovieTime(ByteView& view, uint64_t pos, uint64_t end) {
   return t;
 }
 
+
+// A box found among the children of a box: its type and its body [body, end).
+struct Box {
+  uint32_t type = 0;
+  uint64_t body = 0;
+  uint64_t end = 0;
+};
+
+// The first child of type `type` among the boxes laid in [pos, end), at most 64 looked at.
+bool FindChild(ByteView& view, uint64_t pos, uint64_t end, uint32_t type, Box* out) {
+  for (int i = 0; i < 64 && pos < end && end - pos >= 8; ++i) {
+    uint8_t h[16];
+    if (!ReadExact(view, pos, h, 8)) return false;
+    uint64_t size = Be32(h);
+    uint64_t header = 8;
+    if (size == 1) {
+      if (end - pos < 16 || !ReadExact(view, pos + 8, h + 8, 8)) return false;
+      size = Be64(h + 8);
+      header = 16;
+    } else if (size == 0) {
+      size = end - pos;  // to the end of the parent
+    }
+    if (size < header || size > end - pos) return false;
+    if (Be32(h + 4) == type) {
+      *out = {type, pos + header, pos + size};
+      return true;
+    }
+    pos += size;
+  }
+  return false;
+}
+
+// Big-endian fields read one after another from a box body held in memory; a read past
+// its end sets `bad` and yields 0.
+struct Fields {
+  const std::vector<uint8_t>& bytes;
+  size_t at = 0;
+  bool bad = false;
+  uint64_t Take(size_t n) {  // n of 0 to 8 bytes
+    if (n > 8 || n > bytes.size() - std::min(at, bytes.size())) {
+      bad = true;
+      return 0;
+    }
+    uint64_t v = 0;
+    for (size_t i = 0; i < n; ++i) v = v << 8 | bytes[at + i];
+    at += n;
+    return v;
+  }
+};
+
+// The body of `box` in memory, when it is no longer than 1 MiB.
+bool ReadBody(ByteView& view, const Box& box, std::vector<uint8_t>* out) {
+  const uint64_t n = box.end - box.body;
+  if (n > (1u << 20)) return false;
+  out->resize(size_t(n));
+  return ReadExact(view, box.body, out->data(), size_t(n));
+}
+
+// The item ID of the first item of type Exif listed in the item information box `iinf`.
+bool ExifItemId(ByteView& view, const Box& iinf, uint32_t* id) {
+  uint8_t v[4];
+  if (iinf.end - iinf.body < 6 || !ReadExact(view, iinf.body, v, 1)) return false;
+  uint64_t pos = iinf.body + 4 + (v[0] == 0 ? 2 : 4);  // version and flags, entry count
+  for (int i = 0; i < 4096 && pos < iinf.end; ++i) {
+    Box infe;
+    if (!FindChild(view, pos, iinf.end, Code("infe"), &infe)) return false;
+    // version 2 has a 16-bit item ID, version 3 a 32-bit one; then the protection index, the type
+    uint8_t e[14];
+    const uint64_t n = infe.end - infe.body;
+    if (n >= 12 && ReadExact(view, infe.body, e, 1) && (e[0] == 2 || e[0] == 3)) {
+      const size_t need = e[0] == 2 ? 12 : 14;
+      if (n >= need && ReadExact(view, infe.body, e, need) &&
+          std::memcmp(e + need - 4, "Exif", 4) == 0) {
+        *id = e[0] == 2 ? Be16(e + 4) : Be32(e + 4);
+        return true;
+      }
+    }
+    pos = infe.end;
+  }
+  return false;
+}
+
+// Where the bytes of item `id` begin and end by the item location box `iloc` (the first
+// extent only), read from the file or from the item data box `idat` of the same meta box.
+bool ItemPlace(const std::vector<uint8_t>& iloc, uint32_t id, const Box* idat, uint64_t* start,
+               uint64_t* length, bool* inIdat) {
+  Fields f{iloc};
+  const uint64_t version = f.Take(1);
+  f.Take(3);
+  if (version > 2) return false;
+  const uint64_t sizes = f.Take(1), more = f.Take(1);
+  const size_t offsetSize = size_t(sizes >> 4), lengthSize = size_t(sizes & 15);
+  const size_t baseSize = size_t(more >> 4), indexSize = version == 0 ? 0 : size_t(more & 15);
+  const uint64_t items = f.Take(version < 2 ? 2 : 4);
+  for (uint64_t i = 0; i < items && !f.bad; ++i) {
+    const uint64_t item = f.Take(version < 2 ? 2 : 4);
+    const uint64_t method = version == 0 ? 0 : f.Take(2) & 15;
+    f.Take(2);  // data reference index
+    const uint64_t base = f.Take(baseSize);
+    const uint64_t extents = f.Take(2);
+    for (uint64_t e = 0; e < extents && !f.bad; ++e) {
+      f.Take(indexSize);
+      const uint64_t offset = f.Take(offsetSize);
+      const uint64_t n = f.Take(lengthSize);
+      if (f.bad) return false;
+      if (item != id || e != 0) continue;
+      if (method > 1 || (method == 1 && idat == nullptr)) return false;
+      uint64_t at;
+      if (!Add(base, offset, &at)) return false;
+      if (method == 1 && !Add(at, idat->body, &at)) return false;
+      *start = at;
+      *length = n;
+      *inIdat = method == 1;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The capture time in the Exif item of a meta box whose children lie in [pos, end): the item
+// is found by its type in iinf and its place in iloc; its bytes begin with the offset of the
+// TIFF header that follows.
+CaptureTime ExifItemTime(ByteView& view, uint64_t pos, uint64_t end, uint64_t bound) {
+  Box iinf, ilocBox, idat;
+  uint32_t id = 0;
+  if (!FindChild(view, pos, end, Code("iinf"), &iinf) || !ExifItemId(view, iinf, &id)) return {};
+  std::vector<uint8_t> iloc;
+  if (!FindChild(view, pos, end, Code("iloc"), &ilocBox) || !ReadBody(view, ilocBox, &iloc)) return {};
+  const bool hasIdat = FindChild(view, pos, end, Code("idat"), &idat);
+  uint64_t start = 0, length = 0, itemEnd = 0;
+  bool inIdat = false;
+  if (!ItemPlace(iloc, id, hasIdat ? &idat : nullptr, &start, &length, &inIdat)) return {};
+  const uint64_t limit = inIdat ? idat.end : bound;
+  if (length == 0) itemEnd = limit;  // to the end of the data
+  else if (!Add(start, length, &itemEnd) || itemEnd > limit) return {};
+  uint8_t h[4];
+  if (itemEnd - std::min(start, itemEnd) < 4 || !ReadExact(view, start, h, 4)) return {};
+  uint64_t tiff;
+  if (!Add(start + 4, Be32(h), &tiff) || tiff >= itemEnd) return {};
+  return ExifCaptureTime(view, tiff, itemEnd);
+}
 }  // namespace
 
 Walk WalkIsoBmff(ByteView& view, uint64_t bound) {
@@ -133,6 +274,11 @@ Walk WalkIsoBmff(ByteView& view, uint64_t bound) {
     if (type == Code("moov") && !walk.captured.known) {
       uint64_t boxEnd;
       if (Add(pos, size, &boxEnd)) walk.captured = MovieTime(view, pos + 8, std::min(boxEnd, bound));
+    }
+    if (type == Code("meta") && !walk.captured.known && size >= header + 4) {
+      uint64_t boxEnd;
+      if (Add(pos, size, &boxEnd) && boxEnd <= bound)
+        walk.captured = ExifItemTime(view, pos + header + 4, boxEnd, bound);
     }
     content = content || isContent;
     uint64_t next;

@@ -79,4 +79,20 @@ Walk WalkJpeg(ByteView& view, uint64_t bound) {
   return walk;
 }
 
+CaptureTime JpegCaptureTime(ByteView& view, uint64_t bound) {
+  uint64_t pos = 2;
+  for (int i = 0; i < 256 && pos < bound; ++i) {
+    uint8_t h[10];
+    if (!ReadExact(view, pos, h, 4) || h[0] != 0xFF) return {};
+    const int m = h[1];
+    if (m == 0xDA || m == 0xD9 || m < 0xC0 || m == 0xD8 || (m >= 0xD0 && m <= 0xD7)) return {};
+    const uint16_t length = Be16(h + 2);
+    if (length < 2) return {};
+    if (m == 0xE1 && length >= 16 && ReadExact(view, pos + 4, h, 6) && std::memcmp(h, "Exif\0\0", 6) == 0)
+      return ExifCaptureTime(view, pos + 10, std::min(pos + 2 + length, bound));
+    pos += 2 + uint64_t(length);
+  }
+  return {};
+}
+
 }  // namespace formats

@@ -76,4 +76,8 @@ Walk WalkJpeg(ByteView& view, uint64_t bound);
 // (a JPEG's APP1 after "Exif\0\0", or a TIFF file at 0).
 CaptureTime ExifCaptureTime(ByteView& view, uint64_t tiffStart, uint64_t bound);
 
+// The capture time of the EXIF segment among a JPEG's header segments (those before the first
+// scan, walked by their lengths from offset 2), kept within `bound`.
+CaptureTime JpegCaptureTime(ByteView& view, uint64_t bound);
+
 }  // namespace formats

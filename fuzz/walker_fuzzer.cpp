@@ -17,6 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const formats::Walk walk = formats::WALKER(view, bound);
     if (walk.length > bound || walk.length > size) __builtin_trap();
     if (!walk.valid && walk.length != 0) __builtin_trap();
+    // The JPEG rows read their capture time by this header walk over any first pass.
+    formats::SpanView again({data, size});
+    (void)formats::JpegCaptureTime(again, bound);
   }
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "gui/main_window.h"
 
 #include <wx/bmpbuttn.h>
+#include <wx/button.h>
 #include <wx/evtloop.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
@@ -74,6 +75,12 @@ void MainWindow::CreateWidget(const app::Control& c) {
       // Each button takes the size of its picture.
       button->SetMinSize(up.GetSize());
       button->SetSize(up.GetSize());
+      button->Bind(wxEVT_BUTTON, [this, id = c.id](wxCommandEvent&) { RunCommand(id); });
+      widget = button;
+      break;
+    }
+    case app::ControlKind::kButton: {
+      auto* button = new wxButton(this, c.id, Wx(c.caption), pos, size);
       button->Bind(wxEVT_BUTTON, [this, id = c.id](wxCommandEvent&) { RunCommand(id); });
       widget = button;
       break;
@@ -219,7 +226,7 @@ wxPoint MainWindow::RowOnScreen(int row) {
 
 void MainWindow::PressControl(int id) {
   auto it = widgets_.find(id);
-  if (it != widgets_.end() && dynamic_cast<wxBitmapButton*>(it->second)) {
+  if (it != widgets_.end() && dynamic_cast<wxButton*>(it->second)) {
     // Through the button itself, as a click on it arrives.
     wxCommandEvent click(wxEVT_BUTTON, id);
     click.SetEventObject(it->second);

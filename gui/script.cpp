@@ -6,6 +6,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "gui/choices_dialog.h"
 #include "gui/main_window.h"
 #include "platform/fs.h"
 
@@ -13,7 +14,7 @@ namespace gui {
 namespace {
 
 const char* const kVerbs[] = {"select", "press", "answer", "pick",  "set",
-                              "print",  "ready", "wait",   "close", "close-on-progress", "mouse-click"};
+                              "print",  "ready", "wait",   "close", "close-on-progress", "mouse-click", "tick"};
 
 bool KnownVerb(const std::string& verb) {
   for (const char* v : kVerbs) {
@@ -48,6 +49,10 @@ bool Script::Load(const std::string& file, std::string* error) {
     }
     if (step.verb == "answer") {
       answers_.push_back(step.argument == "yes" ? app::Answer::kYes : app::Answer::kNo);
+      continue;
+    }
+    if (step.verb == "tick") {
+      ticks_.push_back(step.argument);
       continue;
     }
     if (step.verb == "pick") {
@@ -168,5 +173,18 @@ void Script::LogBox(const std::string& caption, const std::string& text, const s
 }
 
 void Script::LogOpen(const std::string& path) { std::cout << "OPEN " << path << std::endl; }
+
+void Script::RunChoices(const std::string& title, ChoicesDialog& dialog) {
+  while (!ticks_.empty()) {
+    const int box = dialog.FindBox(ticks_.front());
+    if (box < 0) {
+      std::cout << "NO BOX " << ticks_.front() << std::endl;
+    } else {
+      dialog.ClickBox(static_cast<size_t>(box));
+    }
+    ticks_.pop_front();
+  }
+  std::cout << "CHOICES " << title << "\n" << dialog.Describe() << std::flush;
+}
 
 }  // namespace gui

@@ -9,6 +9,8 @@
 //   press ID          click control ID (a picture button through its widget)
 //   answer yes|no     the answer to the next Yes/No box
 //   pick PATH|cancel  the answer to the next folder picker
+//   tick TEXT         in the next dialog of choices, click the box whose label
+//                     begins with TEXT (the dialog then logs its boxes and closes)
 //   set ID TEXT       set a field's text
 //   print ID          print "ID=TEXT" (a list: "ID[ROW]=CELL<TAB>...")
 //   ready FILE        write the window's place on screen (WxH+X+Y) into FILE
@@ -31,6 +33,7 @@
 
 namespace gui {
 
+class ChoicesDialog;
 class MainWindow;
 
 class Script {
@@ -44,6 +47,9 @@ class Script {
   std::optional<std::string> AnswerFolder();
   void LogBox(const std::string& caption, const std::string& text, const std::string& answer);
   void LogOpen(const std::string& path);
+  // Clicks the boxes the script's tick steps name, logs the boxes as shown,
+  // and leaves the dialog closed.
+  void RunChoices(const std::string& title, ChoicesDialog& dialog);
 
  private:
   struct Step {
@@ -57,6 +63,7 @@ class Script {
   size_t next_ = 0;
   std::deque<app::Answer> answers_;
   std::deque<std::optional<std::string>> folders_;
+  std::deque<std::string> ticks_;
   MainWindow* window_ = nullptr;
   wxTimer waitTimer_;
   std::string waitFile_;

@@ -4,6 +4,7 @@
 #include <wx/msgdlg.h>
 #include <wx/utils.h>
 
+#include "gui/choices_dialog.h"
 #include "gui/main_window.h"
 #include "gui/script.h"
 
@@ -70,6 +71,15 @@ void WxShell::Busy(bool on) {
 
 void WxShell::EndDialog() {
   if (window_) window_->RequestEnd();
+}
+
+void WxShell::ShowChoices(const std::string& title, app::Choices& choices) {
+  ChoicesDialog dialog(window_, title, choices);
+  if (script_) {
+    script_->RunChoices(title, dialog);
+    return;
+  }
+  dialog.ShowModal();
 }
 
 }  // namespace gui

@@ -26,6 +26,7 @@ class WxShell : public app::Shell {
   void FieldChanged(int id, const std::string& text) override;
   void Busy(bool on) override;
   void EndDialog() override;
+  void ShowChoices(const std::string& title, app::Choices& choices) override;
 
  private:
   MainWindow* window_ = nullptr;

@@ -24,8 +24,9 @@ FirstByteFilter BuildFirstByteFilter(const std::vector<TypeToScan>& types) {
   for (size_t i = 0; i < types.size() && i < 32; ++i) {
     if (types[i].type->carve == nullptr) continue;
     for (int b = 0; b < 256; ++b) {
-      const int first = types[i].type->firstByte;
-      if (first < 0 || first == b) filter[b] |= 1u << i;
+      const carvers::FileType& t = *types[i].type;
+      const bool any = t.firstByte < 0 && (t.mayStartWith == nullptr || t.mayStartWith(b));
+      if (any || t.firstByte == b) filter[b] |= 1u << i;
     }
   }
   return filter;

@@ -17,9 +17,15 @@ convert -size 16x12 gradient:red-blue -define tiff:endian=lsb -compress none pic
 exiftool -q -overwrite_original -DateTimeOriginal='2020:05:06 07:08:09' -OffsetTimeOriginal='+02:00' picture.tif
 convert -size 16x12 gradient:red-blue picture.heic
 convert -size 16x12 gradient:red-blue picture.avif
+# A phone's HEIC: the capture time in an Exif item that iinf names and iloc places.
+cp picture.heic exif.heic
+exiftool -q -overwrite_original -DateTimeOriginal='2022:07:08 09:10:11' exif.heic
 # A JPEG with EXIF capture time (no zone), a progressive one, and a tiny one for previews.
 convert -size 16x12 gradient:red-blue exif.jpg
 exiftool -q -overwrite_original -DateTimeOriginal='2019:01:02 03:04:05' exif.jpg
+# A camera's JPEG opens with its EXIF segment (FF D8 FF E1), no JFIF segment before it.
+cp exif.jpg camera.jpg
+exiftool -q -overwrite_original -JFIF:all= camera.jpg
 convert -size 32x24 gradient:red-blue -interlace Plane progressive.jpg
 convert -size 8x6 gradient:blue-red thumb.jpg
 

@@ -189,6 +189,8 @@ TEST_F(FormatsTest, EveryWalkerFindsTheTrueEndOfRealFiles) {
       {"tiff from a camera maker is no RAW", File("raw-tif.tif"), formats::WalkTiff,
        formats::kPictureBound, "tif", Family::Picture, 1588741689},
       {"heic", File("picture.heic"), formats::WalkIsoBmff, formats::kVideoBound, "heic", Family::Still},
+      {"heic with an EXIF item, no zone", File("exif.heic"), formats::WalkIsoBmff, formats::kVideoBound, "heic",
+       Family::Still, 1657271411, true},
       {"avif", File("picture.avif"), formats::WalkIsoBmff, formats::kVideoBound, "avif", Family::Still},
       {"mp4", File("movie.mp4"), formats::WalkIsoBmff, formats::kVideoBound, "mp4", Family::Movie, movieTime},
       {"mov", File("movie.mov"), formats::WalkIsoBmff, formats::kVideoBound, "mov", Family::Movie, movieTime},

@@ -128,4 +128,33 @@ TEST(GuiTest, ClosingDuringAScanEndsItWithItsFilesWhole) {
   ExpectRecovered(dir / "out/JPEG0/16.jpg", jpeg, 2000);
 }
 
+// The "File types..." button's dialog: ticks there are the types' own clicks,
+// and the scan then looks for the types ticked.
+TEST(GuiTest, FileTypesDialogTicksTypesForTheScan) {
+  if (!CanRunWindow()) GTEST_SKIP() << "no window program or no Xvfb";
+  TempDir dir;
+  testing_support::ImageBuilder(64).WriteTo(dir / "card.img");
+  std::string output;
+  const int status = RunWindow(dir, "card.img",
+                               "pick " + (dir / "out") + "\npress 1055\n"
+                               "tick Photos and videos\ntick pdf\ntick jpeg0\n"
+                               "press 1100\n"
+                               "select " + (dir / "card.img") + "\nanswer yes\npress 1080\n",
+                               &output);
+  ASSERT_EQ(status, 0) << output;
+  // jpeg0 was ticked by "Photos and videos" and unticked again, so that box
+  // shows unticked.
+  EXPECT_NE(output.find("CHOICES File types\n[ ] Photos and videos\n"), std::string::npos) << output;
+  for (const char* line : {"[x] png: ", "[x] video: ", "[x] jpeg: ", "[x] pdf: ", "[ ] qbb: ",
+                           "[ ] jpeg0: "}) {
+    EXPECT_NE(output.find(std::string("\n") + line), std::string::npos) << line << "\n" << output;
+  }
+  // The PDF box's command made its folder at the tick; the scan made the
+  // folders of the photo and video types.
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "outPDF"));
+  for (const char* folder : {"PNG", "GIF", "TIFF", "RAW", "HEIC", "VIDEO", "JPEGX", "JPEG"}) {
+    EXPECT_TRUE(std::filesystem::is_directory(dir / ("out/" + std::string(folder)))) << folder;
+  }
+}
+
 }  // namespace

@@ -4,11 +4,19 @@
 // with nothing else beside them.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <random>
 
+#include "platform/device.h"
+#include "scan/file_types.h"
+#include "scan/scan_engine.h"
+#include "tests/support/carve.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/scripted_shell.h"
 #include "tests/support/run.h"
 
 namespace {
@@ -141,6 +149,131 @@ TEST_F(PhotoVideoScan, RandomDataAndPlainPhotosGiveTheNewTypesNothing) {
   ASSERT_EQ(r.status, 0) << r.err;
   for (const char* folder : {"PNG", "GIF", "TIFF", "HEIC", "VIDEO", "RAW", "JPEGX"}) {
     EXPECT_EQ(FilesIn(dir / ("out/" + std::string(folder))), std::vector<std::string>{}) << folder;
+  }
+}
+
+// The types offered only some first bytes: a real file of the type is taken
+// with its own first byte, and refused by the carver with every first byte
+// the scan's filter leaves out, so the filter hides no file.
+TEST_F(PhotoVideoScan, TheFirstByteFilterHidesNoPictureOrVideo) {
+  const struct {
+    const char* type;
+    const char* sample;
+  } cases[] = {
+      {"tiff", "picture.tif"}, {"raw", "raw-nef.tif"}, {"heic", "picture.heic"},
+      {"video", "movie.mp4"},  {"video", "movie.m2ts"}, {"png", "picture.png"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sample);
+    const int index = scan::FindType(c.type);
+    ASSERT_GE(index, 0);
+    const scan::FirstByteFilter filter =
+        scan::BuildFirstByteFilter({{scan::FileTypes()[static_cast<size_t>(index)].type, ""}});
+    Bytes file = Sample(c.sample);
+    ASSERT_FALSE(file.empty());
+    file.resize((file.size() + 511) / 512 * 512, 0);
+    TempDir dir;
+    testing_support::WriteFile(dir / "image", file);
+    std::filesystem::create_directories(dir / "out");
+    auto device = platform::OpenPath(dir / "image", platform::Access::kRead);
+    ASSERT_TRUE(device);
+    testing_support::ScriptedShell shell;
+    const carvers::CarveFn carve = scan::FileTypes()[static_cast<size_t>(index)].type->carve;
+    EXPECT_TRUE(filter[file[0]] & 1u);
+    EXPECT_EQ(testing_support::Carve(carve, 0, *device, {file.data(), file.size()}, dir / "out", shell), 1);
+    const uint8_t own = file[0];
+    for (int b = 0; b < 256; ++b) {
+      if (filter[b] & 1u) continue;
+      file[0] = static_cast<uint8_t>(b);
+      EXPECT_EQ(testing_support::Carve(carve, 0, *device, {file.data(), file.size()}, dir / "out", shell), 0) << b;
+    }
+    file[0] = own;
+    EXPECT_TRUE(shell.boxes.empty());
+  }
+}
+
+// A stream whose first packets lie on the last sector of a scan chunk is
+// checked there only as far as the chunk goes, and found.
+TEST_F(PhotoVideoScan, AStreamStartingOnAChunksLastSectorIsFound) {
+  Card card;
+  card.Filler(511);
+  const Bytes m2ts = Sample("movie.m2ts");
+  const uint64_t first = card.Lay(m2ts);
+  card.Filler(1023 - card.bytes().size() / 512);
+  const Bytes mts = Sample("movie.mts");
+  const uint64_t second = card.Lay(mts);
+  card.Filler(16);
+  ASSERT_EQ(first, 511u);
+  ASSERT_EQ(second, 1023u);
+  TempDir dir;
+  testing_support::WriteFile(dir / "card.img", card.bytes());
+  auto r = RunLumisave({"recover", "--source", dir / "card.img", "--out", dir / "out", "--type",
+                        "video", "--yes"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir / "out/VIDEO/511.m2ts"), m2ts);
+  EXPECT_EQ(ReadFile(dir / "out/VIDEO/1023.mts"), mts);
+}
+
+// Seconds since 1970 of a camera's wall-clock time, taken as the machine's local time.
+int64_t LocalSeconds(int year, int month, int day, int hour, int minute, int second) {
+  std::tm parts{};
+  parts.tm_year = year - 1900;
+  parts.tm_mon = month - 1;
+  parts.tm_mday = day;
+  parts.tm_hour = hour;
+  parts.tm_min = minute;
+  parts.tm_sec = second;
+  parts.tm_isdst = -1;
+  return static_cast<int64_t>(std::mktime(&parts));
+}
+
+int64_t ModifiedSeconds(const std::filesystem::path& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_mtime);
+}
+
+// The existing JPEG rows' files get their EXIF capture time too, and a HEIC
+// its Exif item's; the bytes are those of the rows without it.
+TEST_F(PhotoVideoScan, PicturesAndVideosGetTheirCaptureTimeAsModificationTime) {
+  struct Case {
+    const char* sample;
+    const char* folder;
+    const char* extension;
+    int64_t captured;
+  } cases[] = {
+      {"camera.jpg", "JPEG", "jpg", LocalSeconds(2019, 1, 2, 3, 4, 5)},   // FF D8 FF E1
+      {"exif.jpg", "JPEG0", "jpg", LocalSeconds(2019, 1, 2, 3, 4, 5)},    // JFIF, then EXIF
+      {"exif.heic", "HEIC", "heic", LocalSeconds(2022, 7, 8, 9, 10, 11)},
+      {"movie.mp4", "VIDEO", "mp4", 1622542830},  // 2021-06-01 10:20:30 UTC
+      {"picture.png", "PNG", "png", 1520139967},
+      {"picture.gif", "GIF", "gif", -1},  // no capture time: the time of recovery
+  };
+  Card card;
+  std::vector<std::string> paths;
+  for (const Case& c : cases) {
+    card.Filler(5);
+    const Bytes file = Sample(c.sample);
+    ASSERT_FALSE(file.empty()) << c.sample;
+    const uint64_t sector = card.Lay(file);
+    paths.push_back(std::string(c.folder) + "/" + std::to_string(sector) + "." + c.extension);
+  }
+  card.Filler(600);  // past the JPEG rows' passes
+  TempDir dir;
+  testing_support::WriteFile(dir / "card.img", card.bytes());
+  const int64_t before = static_cast<int64_t>(std::time(nullptr));
+  auto r = RunLumisave({"recover", "--source", dir / "card.img", "--out", dir / "out", "--type",
+                        "photos", "--yes"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(paths[i]);
+    const int64_t modified = ModifiedSeconds(dir / ("out/" + paths[i]));
+    ASSERT_NE(modified, -1);
+    if (cases[i].captured >= 0) {
+      EXPECT_EQ(modified, cases[i].captured);
+    } else {
+      EXPECT_GE(modified, before);
+    }
   }
 }
 

@@ -66,7 +66,7 @@ TEST(WindowTest, TemplateHasEveryControlInItsState) {
   for (const app::Control& c : w.dlg.controls()) {
     if (c.visible) shown.push_back(c.id);
   }
-  EXPECT_EQ(shown, (std::vector<int>{-1, 1003, -1, 1005, 1021, 1010, -1, 1032, 1055, 1080, 1011}));
+  EXPECT_EQ(shown, (std::vector<int>{-1, 1003, -1, 1005, 1021, 1010, -1, 1032, 1055, 1080, 1011, 1100}));
   for (int disabled : {3, 4, 5, 1004, 1009, 1008, 1020, 1006}) {
     EXPECT_FALSE(w.dlg.control(disabled).enabled) << disabled;
   }

@@ -12,6 +12,7 @@ constexpr int kOutputFolder = 1032;  // output folder
 constexpr int kSelectDir = 1055;     // SELECTDIR picture button
 constexpr int kStartRe = 1080;       // STARTRE picture button
 constexpr int kViewPhoto = 1011;     // VIEWPHOTO picture button
+constexpr int kFileTypes = 1100;     // "File types..." button: the dialog of every type
 
 // Hidden command buttons.
 constexpr int kExit = 2;

@@ -3,6 +3,7 @@
 // that the front end can repaint during a long command.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -12,6 +13,19 @@ enum class Buttons { kOk, kYesNo };
 enum class Answer { kOk, kYes, kNo };
 // How a box reads: a failure, a plain notice, or a question.
 enum class BoxKind { kError, kNotice, kQuestion };
+
+// The check boxes of a dialog of choices. A click may change other boxes too
+// (a box that stands for several), so a front end reads every tick again
+// after each click.
+class Choices {
+ public:
+  virtual ~Choices() = default;
+  virtual size_t Count() const = 0;
+  virtual std::string Label(size_t i) const = 0;
+  virtual bool Ticked(size_t i) const = 0;
+  // A click on box `i`, as a person makes it.
+  virtual void Click(size_t i) = 0;
+};
 
 class Shell {
  public:
@@ -27,6 +41,10 @@ class Shell {
   virtual void Busy(bool /*on*/) {}
   // The window's Exit command: the front end closes the window.
   virtual void EndDialog() {}
+  // Shows a dialog titled `title` with a check box per choice, passing each
+  // click on, until the person closes it. A front end without dialogs shows
+  // nothing.
+  virtual void ShowChoices(const std::string& /*title*/, Choices& /*choices*/) {}
 };
 
 }  // namespace app

@@ -112,6 +112,7 @@ void WindowModel::BuildTemplate() {
   Add(Shown(id::kSelectDir, K::kPictureButton, "SELECTDIR", {323, 191, 88, 20}));
   Add(Shown(id::kStartRe, K::kPictureButton, "STARTRE", {5, 219, 89, 19}));
   Add(Shown(id::kViewPhoto, K::kPictureButton, "VIEWPHOTO", {112, 219, 88, 19}));
+  Add(Shown(id::kFileTypes, K::kButton, "File types...", {218, 219, 88, 19}));
 
   // Hidden command buttons.
   Add(Hidden(id::kConnect, K::kButton, "&Connect")).defaultButton = true;

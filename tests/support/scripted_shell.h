@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,6 +37,12 @@ class ScriptedShell : public app::Shell {
   void FieldChanged(int id, const std::string& text) override {
     changes.push_back({id, text});
   }
+  // A dialog of choices: its title is recorded, and `clickChoices` (when
+  // set) clicks in it as a person would.
+  void ShowChoices(const std::string& title, app::Choices& choices) override {
+    choiceTitles.push_back(title);
+    if (clickChoices) clickChoices(choices);
+  }
 
   // The captions and texts of the boxes shown, "CAPTION: TEXT" each.
   std::vector<std::string> Lines() const {
@@ -49,6 +56,8 @@ class ScriptedShell : public app::Shell {
   std::optional<std::string> pickedFolder;
   std::vector<std::string> opened;
   std::vector<std::pair<int, std::string>> changes;
+  std::vector<std::string> choiceTitles;
+  std::function<void(app::Choices&)> clickChoices;
 };
 
 }  // namespace testing_support
