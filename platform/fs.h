@@ -12,7 +12,9 @@
 
 namespace platform {
 
-// Creates one folder; an existing folder (or any failure) is not reported.
+// Creates one folder, given to the invoking user (platform/owner.h) when run
+// through sudo or pkexec. True when it was made; an existing folder (or any
+// failure) is not reported otherwise.
 bool CreateFolder(const std::string& path);
 
 // Sets a file's modification (and access) time to `seconds` since 1970 UTC,
@@ -130,7 +132,8 @@ struct CreatedFile {
 // Creates `base.ext` in `folder` (O_CREAT|O_EXCL|O_NOFOLLOW: nothing is
 // replaced, no link followed); when that name is taken by anything, tries
 // `base_1.ext`, `base_2.ext` ... An empty `ext` gives names without a dot.
-// A base that is not a safe name (IsSafeName) fails with EINVAL.
+// A base that is not a safe name (IsSafeName) fails with EINVAL. The file is
+// given to the invoking user (platform/owner.h), where the file system allows.
 CreatedFile CreateNewFile(const Folder& folder, const std::string& base, const std::string& ext);
 // The same in the folder at `folderPath`, opened as OpenFolder does.
 CreatedFile CreateNewFile(const std::string& folderPath, const std::string& base,
