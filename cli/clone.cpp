@@ -144,6 +144,8 @@ int RunClone(const CloneOptions& o, const Context& context) {
   app::CMainDlg& dlg = window.dlg;
   PickTarget(window, o.target);
   SelectSource(window, o.source);
+  PrintDrive(window, "source", dlg.Text(id::kSourceDrive));
+  PrintDrive(window, "target", dlg.m_targetDrive);
   const std::string sourceFile = window.opener.Resolve(o.source);
   const std::string targetFile = window.opener.Resolve(o.target);
   if (!sourceFile.empty() && platform::SameFile(sourceFile, targetFile)) {

@@ -140,6 +140,7 @@ void RunScanCommand(Window& window, const ScanOptions& o,
                     const std::function<void(const app::ScanRange&)>& run) {
   window.dlg.SetText(app::id::kOutputFolder, o.out);
   SelectSource(window, o.source);
+  PrintDrive(window, "source", window.dlg.Text(app::id::kSourceDrive));
   app::ScanRange range;
   if (!o.start.empty()) range.start = base::ParseDecimal(o.start);
   if (!o.end.empty()) range.end = base::ParseDecimal(o.end);
