@@ -4,6 +4,7 @@
 #include <map>
 
 #include "platform/fs.h"
+#include "platform/owner.h"
 #include "scan/file_types.h"
 #include "base/numbers.h"
 
@@ -49,6 +50,8 @@ const std::map<int, Command>& MessageMap() {
       {id::kClear123, [](CMainDlg& d) { d.OnClear123(); }},
       {id::kCopyLayout, [](CMainDlg& d) { d.OnCopyLayout(); }},
       {id::kDriveSignature, [](CMainDlg& d) { d.OnDriveSignature(); }},
+      {id::kRunStop, [](CMainDlg& d) { d.OnRunStop(); }},
+      {id::kGetRights, [](CMainDlg& d) { d.shell().GetRights(); }},
   };
   return map;
 }
@@ -60,7 +63,7 @@ using base::Lower;
 
 }  // namespace
 
-std::string DefaultOutputFolder() { return platform::HomeFolder() + "/Lumisave"; }
+std::string DefaultOutputFolder() { return platform::UserHomeFolder() + "/Lumisave"; }
 
 CMainDlg::CMainDlg(platform::Shell& shell, platform::DeviceOpener& opener)
     : WindowModel(shell, opener) {}
@@ -135,6 +138,11 @@ void CMainDlg::OnSelectFolder() {
 void CMainDlg::OnViewPhotos() { shell().OpenFolder(Text(id::kOutputFolder)); }
 
 void CMainDlg::OnCancel() { shell().EndDialog(); }
+
+void CMainDlg::OnRunStop() {
+  runStop = true;
+  OnStopRun();  // a clone's own stop request
+}
 
 int CMainDlg::FindDriveRow(const std::string& name) {
   const Control& list = driveList();

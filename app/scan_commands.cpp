@@ -10,6 +10,8 @@
 #include "platform/fs.h"
 #include "scan/file_types.h"
 #include "scan/scan_engine.h"
+#include "window/drive_checks.h"
+#include "window/progress_strip.h"
 
 namespace app {
 namespace {
@@ -75,6 +77,7 @@ struct OpenRange {
 
 OpenRange OpenScanRange(CMainDlg& w, const ScanRange& range) {
   OpenRange open;
+  if (!ConfirmSystemDriveRead(w, w.Text(id::kSourceDrive))) return open;
   open.start = range.start.value_or(0);
   const uint64_t n = w.m_sourceCapacity / platform::kSectorSize;
   if (open.start >= n) {
@@ -98,7 +101,10 @@ void RunEngine(CMainDlg& w, OpenRange& open, scan::LoopEnd loopEnd,
   settings.end = open.end;
   settings.loopEnd = loopEnd;
   settings.types = std::move(types);
-  WindowReporter reporter(w, observer, marks);
+  StripReporter strip(w, platform::kSectorSize, true);
+  settings.stop = &w.runStop;
+  base::TeeReporter shown(strip, observer);
+  WindowReporter reporter(w, &shown, marks);
   scan::RunScan(settings, reporter);
   open.device.reset();
 }

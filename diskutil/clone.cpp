@@ -4,6 +4,8 @@
 #include "base/numbers.h"
 #include "diskutil/clone_controls.h"
 #include "platform/fs.h"
+#include "window/drive_checks.h"
+#include "window/progress_strip.h"
 
 namespace diskutil {
 
@@ -158,7 +160,9 @@ End CloneCommand::Execute() {
   settings.saveMap = saveMap_;
 
   WindowReporter reporter(w_, v_.mode, observer_);
-  const CloneEnd end = RunClone(settings, reporter);
+  app::StripReporter strip(w_, 1, false);
+  base::TeeReporter shown(reporter, &strip);
+  const CloneEnd end = RunClone(settings, shown);
   switch (end) {
     case CloneEnd::kLayoutUnreadable:
       w_.MessageBox("IOCTL_DISK_GET_DRIVE_LAYOUT error", "error");
@@ -208,7 +212,9 @@ bool CloneCommand::OpenDrives() {
   if (!source_) return false;
   // The target is opened exclusively where the system allows it (a mounted
   // block device is refused); the source itself is never a target.
-  if (!TargetIsSource()) {
+  // A drive holding the running system or a mounted file system is never
+  // written: said in words first, then refused as an open that failed.
+  if (!TargetIsSource() && !app::RefuseWriteTarget(w_, w_.m_targetDrive)) {
     target_ =
         opener.Open(platform::kDevicePrefix + w_.m_targetDrive, platform::Access::kReadWrite);
   }

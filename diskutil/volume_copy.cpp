@@ -7,6 +7,8 @@
 #include "base/numbers.h"
 #include "diskutil/volume_copy_engine.h"
 #include "platform/volumes.h"
+#include "window/drive_checks.h"
+#include "window/progress_strip.h"
 
 namespace diskutil {
 namespace {
@@ -65,7 +67,8 @@ bool OpenPair(app::WindowModel& w, const std::string& source, const std::string&
     w.AppMessageBox("open source disk error");
     return false;
   }
-  pair->target = OpenVolume(w, target, Access::kReadWrite);
+  // A mounted volume or one on the system's drive is refused in words first.
+  if (!app::RefuseWriteTarget(w, target)) pair->target = OpenVolume(w, target, Access::kReadWrite);
   if (!pair->target) {
     pair->source.reset();
     w.AppMessageBox("open target disk error");
@@ -116,8 +119,11 @@ void CopyChunks(app::WindowModel& w, VolumePair& pair, bool retrySectors) {
   settings.chunkBytes = kCopyChunk;
   settings.retrySectors = retrySectors;
   FieldReporter reporter(w, kCopyChunk, retrySectors, [](uint64_t done) { return done; });
+  app::StripReporter strip(w, 1, false);
+  base::TeeReporter shown(reporter, &strip);
+  settings.stop = &w.runStop;
   // Copy ends quietly at an unreadable chunk, as at the end of the source.
-  if (RunVolumeCopy(settings, reporter) == VolumeCopyEnd::kWriteFailed) {
+  if (RunVolumeCopy(settings, shown) == VolumeCopyEnd::kWriteFailed) {
     w.AppMessageBox("write target disk error");
     return;
   }
@@ -205,7 +211,10 @@ void RawRecovery(app::WindowModel& w) {
   settings.chunkBytes = kRawChunk;
   settings.retrySectors = true;
   FieldReporter reporter(w, kRawChunk, true, [toGo](uint64_t done) { return toGo - done; });
-  if (RunVolumeCopy(settings, reporter) == VolumeCopyEnd::kNoMemory) {
+  app::StripReporter strip(w, 1, false);
+  base::TeeReporter shown(reporter, &strip);
+  settings.stop = &w.runStop;
+  if (RunVolumeCopy(settings, shown) == VolumeCopyEnd::kNoMemory) {
     w.MessageBox("no memory to copy", "error");
     return;
   }

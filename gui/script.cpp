@@ -13,7 +13,8 @@ namespace gui {
 namespace {
 
 const char* const kVerbs[] = {"select", "press", "answer", "pick",  "set",
-                              "print",  "ready", "wait",   "close", "close-on-progress", "mouse-click"};
+                              "print",  "ready", "wait",   "close", "close-on-progress", "stop-on-progress",
+                              "mouse-click"};
 
 bool KnownVerb(const std::string& verb) {
   for (const char* v : kVerbs) {
@@ -133,6 +134,8 @@ bool Script::Run(const Step& step) {
     }
   } else if (step.verb == "close-on-progress") {
     w.CloseOnNextProgress();
+  } else if (step.verb == "stop-on-progress") {
+    w.StopOnNextProgress();
   } else if (step.verb == "close") {
     w.Close();
   }

@@ -6,6 +6,7 @@
 
 #include "gui/main_window.h"
 #include "gui/script.h"
+#include "platform/session.h"
 
 namespace gui {
 
@@ -49,9 +50,10 @@ void WxShell::OpenFolder(const std::string& path) {
     script_->LogOpen(path);
     return;
   }
-  // The desktop's file manager; a failure (no such folder, no file manager)
-  // is not reported.
-  if (!path.empty()) wxLaunchDefaultApplication(wxString::FromUTF8(path.c_str()));
+  // The desktop's file manager, in the session of the person using the
+  // program (never as root); a failure (no such folder, no file manager) is
+  // not reported.
+  platform::OpenFolderForUser(path);
 }
 
 void WxShell::FieldChanged(int id, const std::string& text) {
@@ -66,6 +68,10 @@ void WxShell::Busy(bool on) {
     --busyDepth_;
     wxEndBusyCursor();
   }
+}
+
+void WxShell::GetRights() {
+  if (window_) window_->RestartWithRights();
 }
 
 void WxShell::EndDialog() {

@@ -26,6 +26,7 @@ class WxShell : public platform::Shell {
   void FieldChanged(int id, const std::string& text) override;
   void Busy(bool on) override;
   void EndDialog() override;
+  void GetRights() override;
 
  private:
   MainWindow* window_ = nullptr;

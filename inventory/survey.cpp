@@ -2,6 +2,8 @@
 
 #include "base/chunk.h"
 #include "base/numbers.h"
+#include "window/drive_checks.h"
+#include "window/progress_strip.h"
 
 namespace inventory {
 
@@ -53,13 +55,17 @@ void InitFatListColumns(app::WindowModel& w) { SetColumns(w.fatList(), "FatType"
 void SearchForSuspects(app::WindowModel& w, base::Reporter* observer) {
   SurveySettings settings;
   settings.byteCount = base::ParseDecimal(w.Text(app::id::kProgress));
+  if (!app::ConfirmSystemDriveRead(w, w.m_sourceDrive)) return;
   // The survey only reads, so the drive is opened read-only.
   platform::DeviceHandle device = app::OpenSelectedSource(w, platform::Access::kRead);
   if (!device) return;
   settings.source = device.get();
   settings.capacity = w.m_sourceCapacity;
   g_surveySector = 0;
-  FieldReporter reporter(w, settings.byteCount, observer);
+  FieldReporter fields(w, settings.byteCount, observer);
+  app::StripReporter strip(w, 1, false);
+  base::TeeReporter reporter(fields, &strip);
+  settings.stop = &w.runStop;
   const base::RunEnd end = RunSurvey(
       settings,
       [&w](SurveyFind find, uint64_t sector) {

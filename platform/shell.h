@@ -27,6 +27,9 @@ class Shell {
   virtual void Busy(bool /*on*/) {}
   // The window's Exit command: the front end closes the window.
   virtual void EndDialog() {}
+  // Get rights: the front end starts the window again with the rights to
+  // read drives (platform/session.h) and closes this one once it runs.
+  virtual void GetRights() {}
 };
 
 }  // namespace platform

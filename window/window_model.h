@@ -4,6 +4,7 @@
 // tests) draw and drive this model; the commands read and write it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -30,6 +31,7 @@ enum class ControlKind {
   kStatic,
   kListView,  // report style
   kListBox,
+  kProgressBar,  // its text is the percentage shown
 };
 
 struct Rect {
@@ -145,6 +147,10 @@ class WindowModel {
   std::shared_ptr<platform::WbemServices> m_services;
   std::shared_ptr<platform::WbemServices> m_officeServices;
 
+  // Set by the strip's Stop button: the scan, survey or volume copy in hand
+  // ends after its chunk. Each run clears it as it starts.
+  std::atomic<bool> runStop{false};
+
  private:
   void BuildTemplate();
   Control& Add(Control c);
@@ -170,7 +176,9 @@ class BusyScope {
 };
 
 // Opens the drive picked as the source (m_sourceDrive) with `access`; when
-// that fails, shows "open source disk error" in the application's box.
+// that fails, shows "open source disk error" in the application's box, and
+// when the reason is missing rights, says so on the status line and offers
+// the Get rights button.
 // Returns: the open drive, or null.
 platform::DeviceHandle OpenSelectedSource(WindowModel& w, platform::Access access);
 
