@@ -107,7 +107,11 @@ class RootDisk : public ::testing::Test {
   void SetUp() override {
     Block("devices/virtual/block/sdx", "sdx", "240:0");
     Block("devices/virtual/block/sdx/sdx1", "sdx1", "240:1");
+    Put(root / "devices/virtual/block/sdx/sdx1/partition", "1\n");
+    Put(root / "devices/virtual/block/sdx/sdx1/start", "10\n");
     Block("devices/virtual/block/sdx/sdx2", "sdx2", "240:2");
+    Put(root / "devices/virtual/block/sdx/sdx2/partition", "2\n");
+    Put(root / "devices/virtual/block/sdx/sdx2/start", "500\n");
     Block("devices/virtual/block/dm-9", "dm-9", "241:9");
     fs::create_directories(root / "devices/virtual/block/dm-9/slaves");
     fs::create_directory_symlink("../../sdx/sdx2", root / "devices/virtual/block/dm-9/slaves/sdx2");
@@ -118,7 +122,7 @@ class RootDisk : public ::testing::Test {
   }
   void Block(const std::string& path, const std::string& name, const std::string& dev) {
     Put(root / path / "dev", dev + "\n");
-    Put(root / path / "size", "1000\n");
+    Put(root / path / "size", path.find("/sdx/") != std::string::npos ? "100\n" : "1000\n");
     fs::create_directories(root / "class/block");
     fs::create_directory_symlink("../../" + path, root / "class/block" / name);
   }

@@ -152,7 +152,9 @@ TEST(DriveNumbersOnThisMachine, AttachingAndDetachingALoopDeviceMovesNoOtherNumb
   const std::string aName = a->name();
   std::map<std::string, int> withA = LiveNumbers();
   for (const auto& [key, number] : before) {
-    if (withA.count(key)) EXPECT_EQ(withA[key], number) << key;
+    if (withA.count(key)) {
+      EXPECT_EQ(withA[key], number) << key;
+    }
   }
   ASSERT_TRUE(Lists(withA, aName));
   LoopDevice b(dir / "b.img");
@@ -160,12 +162,16 @@ TEST(DriveNumbersOnThisMachine, AttachingAndDetachingALoopDeviceMovesNoOtherNumb
   std::map<std::string, int> withBoth = LiveNumbers();
   ASSERT_TRUE(Lists(withBoth, b.name()));
   for (const auto& [key, number] : withA) {
-    if (withBoth.count(key)) EXPECT_EQ(withBoth[key], number) << key;
+    if (withBoth.count(key)) {
+      EXPECT_EQ(withBoth[key], number) << key;
+    }
   }
   a.reset();
   std::map<std::string, int> afterA = LiveNumbers();
   for (const auto& [key, number] : withBoth) {
-    if (afterA.count(key)) EXPECT_EQ(afterA[key], number) << key;
+    if (afterA.count(key)) {
+      EXPECT_EQ(afterA[key], number) << key;
+    }
   }
   EXPECT_TRUE(Lists(afterA, b.name()));
 }

@@ -5,9 +5,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "platform/drives.h"
+#include "window/progress_strip.h"
 #include "platform/mounts.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/loop_device.h"
@@ -51,6 +53,29 @@ std::string Printed(const std::string& output, int id) {
 
 std::string PickFolderAndCard(const TempDir& dir) {
   return "pick " + (dir / "out") + "\npress 1055\nselect " + (dir / "card.img") + "\nanswer yes\n";
+}
+
+TEST(WindowStrip, FactsLineSaysPercentRateTimeLeftAndFiles) {
+  struct Case {
+    base::Progress p;
+    uint64_t unit;
+    std::optional<uint64_t> files;
+    const char* text;
+  };
+  const Case cases[] = {
+      {{0, 1000, 0, 0}, 512, 0, "0 % · 0 files found"},  // no rate yet: no time left
+      {{250, 1000, 0, 50}, 512, 1, "25 % · 25.6 kB/s · 15 s left · 1 file found"},
+      {{999, 1000, 0, 1}, 1, std::nullopt, "99 % · 1 B/s · 1 s left"},  // 100 % only at the end
+      {{1000, 1000, 0, 1e6}, 1, std::nullopt, "100 % · 1.0 MB/s · 0 s left"},
+      {{5, 0, 0, 0}, 1, std::nullopt, "0 %"},  // nothing to do: no division by zero
+      {{2000, 1000, 0, 0}, 1, std::nullopt, "100 %"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(app::RunFactsText(c.p, c.unit, c.files), c.text) << c.text;
+  }
+  const std::pair<double, const char*> times[] = {
+      {0, "0 s"}, {59.2, "1 min"}, {61, "2 min"}, {3600, "1 h 0 min"}, {3 * 3600 + 90, "3 h 2 min"}};
+  for (const auto& [seconds, text] : times) EXPECT_EQ(app::TimeLeftText(seconds), text);
 }
 
 TEST(WindowStrip, TheBarReachesTheEndAndTheFoundCountIsTheFilesWritten) {
