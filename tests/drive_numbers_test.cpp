@@ -139,6 +139,30 @@ TEST_F(DriveNumbers, WithoutSequenceNumbersTheNameOrderCounts) {
   EXPECT_FALSE(fs::exists(Table()));
 }
 
+TEST_F(DriveNumbers, LoopDevicesOfMountedSquashfsImagesAreLeftOut) {
+  // loop0 holds a mounted package image; a squashfs image that is only
+  // attached, and other mounts of loop devices, stay in the list.
+  m.AddDisk("virtual/block/loop2", "", 64);
+  m.AddDisk("virtual/block/loop3", "", 64);
+  fs::create_directories(m.sysRoot() + "/class/block");
+  for (const char* loop : {"loop0", "loop2", "loop3"}) {
+    const fs::path block = fs::canonical(m.sysRoot() + "/block/" + loop);
+    fs::create_directories(block / "loop");
+    std::ofstream(block / "loop/backing_file") << "/var/lib/snapd/snaps/core_" << loop << ".snap\n";
+    std::ofstream(block / "dev") << "7:" << loop[4] << "\n";
+    fs::create_directory_symlink(block, m.sysRoot() + "/class/block/" + loop);
+  }
+  const std::string table = dir / "mountinfo";
+  std::ofstream(table) << "30 1 7:0 / /snap/core/1 ro,nodev,relatime shared:5 - squashfs "
+                          "/dev/loop0 ro\n"
+                          "31 1 7:3 / /mnt/card rw,relatime - vfat /dev/loop3 rw\n";
+  std::set<std::string> names;
+  for (const platform::WholeDisk& d : platform::ListWholeDisks(m.sysRoot(), table)) {
+    names.insert(d.name);
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"loop2", "loop3", "nvme0n1", "sda", "sdb"}));
+}
+
 TEST(DriveNumbersOnThisMachine, AttachingAndDetachingALoopDeviceMovesNoOtherNumber) {
   if (!IsRoot()) GTEST_SKIP() << "needs root for loop devices";
   TempDir dir;
