@@ -38,30 +38,34 @@ bool LookUp(uid_t uid, gid_t* gid, std::string* home) {
   return true;
 }
 
-}  // namespace
-
-std::optional<InvokingUser> FindInvokingUser() {
+// The invoking user; their home is looked up only when `withHome` (a run
+// gives every file it makes away, so the lookups are kept to what is needed).
+std::optional<InvokingUser> Find(bool withHome) {
   if (::geteuid() != 0) return std::nullopt;
   InvokingUser user;
-  gid_t dbGid = 0;
   if (auto uid = ParseId(std::getenv("PKEXEC_UID"))) {
     user.uid = static_cast<uid_t>(*uid);
-    if (!LookUp(user.uid, &dbGid, &user.home)) return std::nullopt;
-    user.gid = dbGid;
+    // pkexec names only the user: the group comes from the password database.
+    if (!LookUp(user.uid, &user.gid, &user.home)) return std::nullopt;
   } else {
     auto sudoUid = ParseId(std::getenv("SUDO_UID"));
     auto sudoGid = ParseId(std::getenv("SUDO_GID"));
     if (!sudoUid || !sudoGid) return std::nullopt;
     user.uid = static_cast<uid_t>(*sudoUid);
     user.gid = static_cast<gid_t>(*sudoGid);
-    LookUp(user.uid, &dbGid, &user.home);
+    gid_t ignored = 0;
+    if (withHome) LookUp(user.uid, &ignored, &user.home);
   }
   if (user.uid == 0) return std::nullopt;
   return user;
 }
 
+}  // namespace
+
+std::optional<InvokingUser> FindInvokingUser() { return Find(true); }
+
 int GiveToInvokingUser(int fd) {
-  const std::optional<InvokingUser> user = FindInvokingUser();
+  const std::optional<InvokingUser> user = Find(false);
   if (!user) return 0;
   return ::fchown(fd, user->uid, user->gid) == 0 ? 0 : errno;
 }
@@ -76,7 +80,7 @@ std::string UserHomeFolder() {
 int MakeOwnedFolder(const std::string& path) {
   if (path.empty()) return ENOENT;
   if (::mkdir(path.c_str(), 0755) != 0) return errno;
-  if (!FindInvokingUser()) return 0;
+  if (!Find(false)) return 0;
   // The folder just made, opened without following a link: a link swapped in
   // at its name meanwhile is refused rather than its target handed over.
   int fd;
