@@ -7,6 +7,7 @@
 #include "base/numbers.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
+#include "platform/owner.h"
 #include "scan/file_types.h"
 
 #include "base/text.h"
@@ -52,6 +53,8 @@ const std::map<int, Command>& MessageMap() {
       {id::kCopyLayout, [](CMainDlg& d) { d.OnCopyLayout(); }},
       {id::kDriveSignature, [](CMainDlg& d) { d.OnDriveSignature(); }},
       {id::kFileTypes, [](CMainDlg& d) { ShowFileTypes(d); }},
+      {id::kRunStop, [](CMainDlg& d) { d.OnRunStop(); }},
+      {id::kGetRights, [](CMainDlg& d) { d.shell().GetRights(); }},
   };
   return map;
 }
@@ -63,7 +66,7 @@ using base::Lower;
 
 }  // namespace
 
-std::string DefaultOutputFolder() { return platform::HomeFolder() + "/Lumisave"; }
+std::string DefaultOutputFolder() { return platform::UserHomeFolder() + "/Lumisave"; }
 
 CMainDlg::CMainDlg(app::Shell& shell, platform::DeviceOpener& opener)
     : WindowModel(shell, opener) {
@@ -140,6 +143,11 @@ void CMainDlg::OnSelectFolder() {
 void CMainDlg::OnViewPhotos() { shell().OpenFolder(Text(id::kOutputFolder)); }
 
 void CMainDlg::OnCancel() { shell().EndDialog(); }
+
+void CMainDlg::OnRunStop() {
+  runStop = true;
+  OnStopRun();  // a clone's own stop request
+}
 
 int CMainDlg::FindDriveRow(const std::string& name) {
   const Control& list = driveList();

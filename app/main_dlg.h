@@ -78,6 +78,9 @@ class CMainDlg : public WindowModel {
   void OnSelectFolder();
   void OnViewPhotos();
   void OnCancel();  // Exit, Escape, the close box
+  // The strip's Stop: the run in hand ends after its chunk. Safe to send
+  // while a run is in hand (the window sends it between chunks).
+  void OnRunStop();
 
   // The row of a drive given by name or path (an image file, a device node).
   // A path not in the list yet is attached to the management service's
@@ -164,7 +167,8 @@ class CMainDlg : public WindowModel {
   ScanResult lastScan_;
 };
 
-// The default output folder: the user's home followed by "/Lumisave".
+// The default output folder: the user's home (the invoking user's under sudo
+// or pkexec) followed by "/Lumisave".
 std::string DefaultOutputFolder();
 
 }  // namespace app

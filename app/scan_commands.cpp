@@ -7,14 +7,16 @@
 
 #include "app/main_dlg.h"
 #include "base/numbers.h"
+#include "commands/drive_checks.h"
 #include "commands/open_source.h"
-#include "platform/drive_model_serial.h"
+#include "platform/drive_facts.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
 #include "platform/overlap.h"
 #include "scan/dfxml_report.h"
 #include "scan/file_types.h"
 #include "scan/scan_engine.h"
+#include "window/progress_strip.h"
 
 namespace app {
 namespace {
@@ -80,6 +82,7 @@ struct OpenRange {
 
 OpenRange OpenScanRange(CMainDlg& w, const ScanRange& range) {
   OpenRange open;
+  if (!ConfirmSystemDriveRead(w, w.Text(id::kSourceDrive))) return open;
   open.start = range.start.value_or(0);
   const uint64_t n = w.m_sourceCapacity / platform::kSectorSize;
   if (open.start >= n) {
@@ -134,7 +137,8 @@ ScanResult RunEngine(CMainDlg& w, OpenRange& open, scan::LoopEnd loopEnd,
   settings.end = open.end;
   settings.loopEnd = loopEnd;
   settings.types = std::move(types);
-  settings.stop = range.stop;
+  // The command line stops on a signal, the window on its Stop button.
+  settings.stop = range.stop != nullptr ? range.stop : &w.runStop;
 
   scan::ReportSettings report;
   report.folder = reportFolder;
@@ -145,13 +149,17 @@ ScanResult RunEngine(CMainDlg& w, OpenRange& open, scan::LoopEnd loopEnd,
   }
   report.source.path = SourcePath(w);
   report.source.size = w.m_sourceCapacity;
-  const platform::ModelSerial drive = platform::DriveModelSerial(report.source.path);
-  report.source.model = drive.model;
-  report.source.serial = drive.serial;
+  if (platform::IsBlockDevice(report.source.path)) {
+    const platform::DriveFacts drive = platform::ReadDriveFacts(report.source.path);
+    report.source.model = drive.model;
+    report.source.serial = drive.serial;
+  }
   report.hash = range.hash;
   scan::DfxmlReporter dfxml(std::move(report));
 
-  WindowReporter window(w, observer, marks);
+  StripReporter strip(w, platform::kSectorSize, true);
+  base::TeeReporter shown(strip, observer);
+  WindowReporter window(w, &shown, marks);
   base::TeeReporter reporter(dfxml, &window);
   ScanResult result;
   result.ran = true;

@@ -1,6 +1,8 @@
 #include "base/numbers.h"
 
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace base {
 namespace {
@@ -69,6 +71,25 @@ int32_t FindMarker(const uint8_t* buffer, int32_t n, const uint8_t* marker, int3
     start = p + 1;
     if (n - start < k) return n + 10;
   }
+}
+
+}  // namespace base
+
+namespace base {
+
+std::string HumanSize(uint64_t bytes) {
+  static const char* kUnits[] = {"B", "kB", "MB", "GB", "TB", "PB", "EB"};
+  if (bytes < 1000) return std::to_string(bytes) + " B";
+  double value = static_cast<double>(bytes);
+  size_t unit = 0;
+  // Rounded to one decimal, a value of 999.95 or more shows as the next unit.
+  while (value >= 999.95 && unit + 1 < std::size(kUnits)) {
+    value /= 1000;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+  return text;
 }
 
 }  // namespace base

@@ -14,6 +14,9 @@ uint64_t ParseDecimal(const std::string& text);
 // Writes a value in decimal without leading zeros; 0 gives the empty text.
 std::string FormatDecimal(uint64_t value);
 
+// A size for people, in decimal units with one decimal: "31.9 GB", "512 B".
+std::string HumanSize(uint64_t bytes);
+
 // Looks for `marker` (k bytes) in buffer[0, n), ASCII letters compared
 // without regard to case. Candidates starting with the upper-case form of the
 // marker's first byte are tried first, in order of offset, then those with the

@@ -284,6 +284,8 @@ int RunClone(const CloneOptions& o, const Context& context) {
   if (const int status = PrepareTarget(o, window, newImage, &resumed); status != 0) return status;
   PickTarget(window, o.target);
   SelectSource(window, o.source);
+  PrintDrive(window, "source", dlg.Text(id::kSourceDrive));
+  PrintDrive(window, "target", dlg.m_targetDrive);
   if (diskutil::RefuseOverlap(dlg, dlg.m_sourceDrive, dlg.m_targetDrive)) return StatusOf(window);
   const std::string sourceFile = window.opener.Resolve(o.source);
   const std::string targetFile = window.opener.Resolve(o.target);

@@ -45,6 +45,10 @@ std::vector<std::string> ImageFiles(const std::vector<std::string>& drives);
 // `source` cannot be opened, says why in plain words on stderr first (the
 // command then goes on, and the window's own checks report it).
 void SelectSource(Window& window, const std::string& source);
+// Prints "ROLE: NAME (MODEL, SIZE)" on stdout for the drive `name` a command
+// is about to act on, so the person sees which drive it is; nothing for an
+// empty name.
+void PrintDrive(Window& window, const char* role, const std::string& name);
 
 // Says on stderr, in plain words, why `drive` cannot be opened (nothing when
 // it can).

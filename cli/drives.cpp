@@ -30,7 +30,9 @@ void RegisterDrives(CLI::App& app, Context& context) {
       "drives",
       "List the physical drives as the window's drive list shows them: a header line with the "
       "column names, then one line per drive, tab-separated. Column 1 (PhysicalDrive) is the "
-      "name to give to --source.");
+      "name to give to --source; a number stays with its drive while it is attached. The last "
+      "four columns tell drives apart: model, size, removable, and yes under System for the "
+      "drive that holds the running system.");
   cmd->add_option("--image", options->images,
                   "Also list this image file (or device node) after the machine's drives; "
                   "repeatable")

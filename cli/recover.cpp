@@ -185,6 +185,7 @@ int RunScanCommand(Window& window, const ScanOptions& o, const Context& context,
                    const std::function<void(const app::ScanRange&)>& run) {
   window.dlg.SetText(app::id::kOutputFolder, o.out);
   SelectSource(window, o.source);
+  PrintDrive(window, "source", window.dlg.Text(app::id::kSourceDrive));
   const std::string source = window.opener.Resolve(o.source);
   if (!source.empty()) NameMountedSource(source, o.unmount);
   // The folders above the output folder are made, unless the output folder

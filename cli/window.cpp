@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "cli/commands.h"
+#include "commands/drive_checks.h"
 #include "platform/fs.h"
 
 namespace cli {
@@ -40,6 +41,13 @@ void WarnIfUnopenable(Window& window, const std::string& drive) {
               << (file.empty() || file == drive ? "" : " (" + file + ")") << ": "
               << platform::OpenFailureReason(file.empty() ? drive : file, error) << std::endl;
   }
+}
+
+void PrintDrive(Window& window, const char* role, const std::string& name) {
+  if (name.empty()) return;
+  const std::string description = app::DriveDescription(window.dlg, name);
+  std::cout << role << ": " << name << (description.empty() ? "" : " (" + description + ")")
+            << std::endl;
 }
 
 void SelectSource(Window& window, const std::string& source) {

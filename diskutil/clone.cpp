@@ -7,6 +7,8 @@
 #include "diskutil/overlap_refusal.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
+#include "commands/drive_checks.h"
+#include "window/progress_strip.h"
 
 namespace diskutil {
 
@@ -165,7 +167,9 @@ End CloneCommand::Execute() {
   settings.plan = plan_;
 
   WindowReporter reporter(w_, v_.mode, observer_);
-  const CloneEnd end = RunClone(settings, reporter);
+  app::StripReporter strip(w_, 1, false);
+  base::TeeReporter shown(reporter, &strip);
+  const CloneEnd end = RunClone(settings, shown);
   switch (end) {
     case CloneEnd::kLayoutUnreadable:
       w_.MessageBox("IOCTL_DISK_GET_DRIVE_LAYOUT error", "error");
@@ -215,7 +219,9 @@ bool CloneCommand::OpenDrives() {
   if (!source_) return false;
   // The target is opened exclusively where the system allows it (a mounted
   // block device is refused); the source itself is never a target.
-  if (!TargetIsSource()) {
+  // A drive holding the running system or a mounted file system is never
+  // written: said in words first, then refused as an open that failed.
+  if (!TargetIsSource() && !app::RefuseWriteTarget(w_, w_.m_targetDrive)) {
     target_ =
         opener.Open(platform::kDevicePrefix + w_.m_targetDrive, platform::Access::kReadWrite);
   }

@@ -10,6 +10,8 @@
 #include "diskutil/volume_copy_engine.h"
 #include "platform/drives.h"
 #include "platform/volumes.h"
+#include "commands/drive_checks.h"
+#include "window/progress_strip.h"
 
 namespace diskutil {
 namespace {
@@ -74,7 +76,8 @@ bool OpenPair(app::WindowModel& w, const std::string& source, const std::string&
     w.AppMessageBox("open source disk error");
     return false;
   }
-  pair->target = OpenVolume(w, target, Access::kReadWrite);
+  // A mounted volume or one on the system's drive is refused in words first.
+  if (!app::RefuseWriteTarget(w, target)) pair->target = OpenVolume(w, target, Access::kReadWrite);
   if (!pair->target) {
     pair->source.reset();
     w.AppMessageBox("open target disk error");
@@ -127,8 +130,11 @@ void CopyChunks(app::WindowModel& w, VolumePair& pair, bool retrySectors) {
   // Ctrl-C on the command line stops a copy after the chunk in hand.
   settings.stop = &g_interruptRequest;
   FieldReporter reporter(w, kCopyChunk, retrySectors, [](uint64_t done) { return done; });
+  app::StripReporter strip(w, 1, false);
+  base::TeeReporter shown(reporter, &strip);
+  settings.stop = &w.runStop;
   // Copy ends quietly at an unreadable chunk, as at the end of the source.
-  if (RunVolumeCopy(settings, reporter) == VolumeCopyEnd::kWriteFailed) {
+  if (RunVolumeCopy(settings, shown) == VolumeCopyEnd::kWriteFailed) {
     w.AppMessageBox("write target disk error");
     return;
   }
@@ -217,7 +223,10 @@ void RawRecovery(app::WindowModel& w) {
   settings.retrySectors = true;
   settings.stop = &g_interruptRequest;
   FieldReporter reporter(w, kRawChunk, true, [toGo](uint64_t done) { return toGo - done; });
-  if (RunVolumeCopy(settings, reporter) == VolumeCopyEnd::kNoMemory) {
+  app::StripReporter strip(w, 1, false);
+  base::TeeReporter shown(reporter, &strip);
+  settings.stop = &w.runStop;
+  if (RunVolumeCopy(settings, shown) == VolumeCopyEnd::kNoMemory) {
     w.MessageBox("no memory to copy", "error");
     return;
   }

@@ -1,13 +1,19 @@
 #include "gui/main_window.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 #include <wx/bmpbuttn.h>
 #include <wx/button.h>
 #include <wx/evtloop.h>
+#include <wx/gauge.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 #include "gui/pictures.h"
+#include "platform/exec.h"
+#include "platform/session.h"
 
 namespace gui {
 namespace {
@@ -38,12 +44,15 @@ MainWindow::MainWindow(app::CMainDlg& dlg, platform::StopSwitch& stop)
   SetBackgroundColour(Rgb(app::kDialogBackground));
   SetForegroundColour(*wxBLACK);
   SetIcons(DrawIcons());
-  SetClientSize(ConvertDialogToPixels(wxSize(420, 252)));
+  // The template's 252 dialog units, and the run strip below them.
+  SetClientSize(ConvertDialogToPixels(wxSize(420, 282)));
   for (const app::Control& c : dlg_.controls()) {
     if (c.visible) CreateWidget(c);
   }
   Bind(wxEVT_CLOSE_WINDOW, &MainWindow::OnClose, this);
   Bind(wxEVT_CHAR_HOOK, &MainWindow::OnCharHook, this);
+  rightsTimer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { OnRightsChild(); });
+  SyncFromModel();
 }
 
 void MainWindow::CreateWidget(const app::Control& c) {
@@ -105,6 +114,24 @@ void MainWindow::CreateWidget(const app::Control& c) {
       widget = new wxTextCtrl(this, c.id, Wx(c.text), pos, size,
                               c.readOnly ? wxTE_READONLY : 0);
       break;
+    case app::ControlKind::kProgressBar: {
+      auto* bar = new wxGauge(this, c.id, 100, pos, size, wxGA_HORIZONTAL | wxGA_SMOOTH);
+      bar->SetValue(0);
+      widget = bar;
+      break;
+    }
+    case app::ControlKind::kButton: {
+      auto* button = new wxButton(this, c.id, Wx(c.text), pos, size);
+      if (c.id == app::id::kRunStop) {
+        // Stop is the one command taken while another runs: it only sets the
+        // run's stop flag, which the run reads between chunks.
+        button->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { dlg_.Press(app::id::kRunStop); });
+      } else {
+        button->Bind(wxEVT_BUTTON, [this, id = c.id](wxCommandEvent&) { RunCommand(id); });
+      }
+      widget = button;
+      break;
+    }
     case app::ControlKind::kStatic:
       widget = new wxStaticText(this, c.id, Wx(c.text), pos, size,
                                 wxST_NO_AUTORESIZE | (c.sunken ? wxBORDER_SUNKEN : 0));
@@ -122,6 +149,12 @@ void MainWindow::SyncFromModel() {
       if (edit->GetValue() != Wx(c.text)) edit->ChangeValue(Wx(c.text));
     } else if (auto* label = dynamic_cast<wxStaticText*>(widget)) {
       if (label->GetLabelText() != Wx(c.text)) label->SetLabelText(Wx(c.text));
+    } else if (auto* bar = dynamic_cast<wxGauge*>(widget)) {
+      bar->SetValue(std::clamp(std::atoi(c.text.c_str()), 0, 100));
+    } else if (auto* button = dynamic_cast<wxButton*>(widget)) {
+      // Get rights shows only while it is offered.
+      if (c.id == app::id::kGetRights) button->Show(c.enabled);
+      button->Enable(c.enabled);
     }
   }
   SyncList();
@@ -246,6 +279,40 @@ void MainWindow::RunCommand(int id) {
   if (endRequested_ && IsModal()) EndModal(wxID_CANCEL);
 }
 
+void MainWindow::PressStop() {
+  auto it = widgets_.find(app::id::kRunStop);
+  if (it == widgets_.end()) return;
+  // Through the button itself, as a click on it arrives during a run.
+  wxCommandEvent click(wxEVT_BUTTON, app::id::kRunStop);
+  click.SetEventObject(it->second);
+  it->second->ProcessWindowEvent(click);
+}
+
+void MainWindow::RestartWithRights() {
+  if (rightsChild_ > 0) return;
+  rightsChild_ = platform::StartWithRights(platform::SiblingProgram("lumisave-gui"), {});
+  if (rightsChild_ < 0) {
+    dlg_.SetText(app::id::kStatusLine, "pkexec could not be started: run lumisave-gui as root.");
+    return;
+  }
+  Hide();
+  rightsTimer_.Start(100);
+}
+
+void MainWindow::OnRightsChild() {
+  int status = 0;
+  if (!platform::ChildEnded(rightsChild_, &status)) return;
+  rightsTimer_.Stop();
+  rightsChild_ = -1;
+  if (status == platform::kNotAuthorised || status == platform::kDismissed) {
+    // Refused or dismissed: this window goes on without the rights.
+    dlg_.SetText(app::id::kStatusLine, "Administrator rights were not given.");
+    Show();
+    return;
+  }
+  RequestEnd();
+}
+
 void MainWindow::RequestEnd() {
   endRequested_ = true;
   if (!busy_ && IsModal()) EndModal(wxID_CANCEL);
@@ -258,12 +325,18 @@ void MainWindow::FieldChanged(int id, const std::string& text) {
       label->SetLabelText(Wx(text));
     } else if (auto* edit = dynamic_cast<wxTextCtrl*>(it->second)) {
       edit->ChangeValue(Wx(text));
+    } else if (auto* bar = dynamic_cast<wxGauge*>(it->second)) {
+      bar->SetValue(std::clamp(std::atoi(text.c_str()), 0, 100));
     }
   }
   if (!busy_) return;
   if (closeOnProgress_ && id == app::id::kProgress) {
     closeOnProgress_ = false;
     Close();
+  }
+  if (stopOnProgress_ && id == app::id::kRunBar) {
+    stopOnProgress_ = false;
+    PressStop();
   }
   Pump();
 }

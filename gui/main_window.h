@@ -3,8 +3,10 @@
 // the model's command for the control; while a command runs no other starts.
 #pragma once
 
+#include <sys/types.h>
 #include <wx/dialog.h>
 #include <wx/listctrl.h>
+#include <wx/timer.h>
 
 #include <chrono>
 #include <map>
@@ -39,6 +41,11 @@ class MainWindow : public wxDialog {
   void ClickRow(int row);
   void PressControl(int id);
   void CloseOnNextProgress() { closeOnProgress_ = true; }
+  void StopOnNextProgress() { stopOnProgress_ = true; }
+  // Get rights: starts the window program again through pkexec and hides
+  // this window; it closes once the new one ran, or shows again with a word
+  // on the status line when the rights were refused.
+  void RestartWithRights();
   // Where row `row` of the drive list is on screen (its middle); how many
   // drive-list clicks have run.
   wxPoint RowOnScreen(int row);
@@ -54,6 +61,8 @@ class MainWindow : public wxDialog {
   void OnClose(wxCloseEvent& event);
   void OnCharHook(wxKeyEvent& event);
   void Pump();
+  void PressStop();
+  void OnRightsChild();
   long FirstSelected() const {
     return list_->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
   }
@@ -71,6 +80,9 @@ class MainWindow : public wxDialog {
   bool syncing_ = false;
   bool clickPending_ = false;
   bool closeOnProgress_ = false;
+  bool stopOnProgress_ = false;
+  pid_t rightsChild_ = -1;
+  wxTimer rightsTimer_;
   int listClicks_ = 0;
   std::chrono::steady_clock::time_point lastPump_{};
 };

@@ -14,7 +14,8 @@ namespace gui {
 namespace {
 
 const char* const kVerbs[] = {"select", "press", "answer", "pick",  "set",
-                              "print",  "ready", "wait",   "close", "close-on-progress", "mouse-click", "tick"};
+                              "print",  "ready", "wait",   "close", "close-on-progress", "stop-on-progress",
+                              "mouse-click", "tick"};
 
 bool KnownVerb(const std::string& verb) {
   for (const char* v : kVerbs) {
@@ -138,6 +139,8 @@ bool Script::Run(const Step& step) {
     }
   } else if (step.verb == "close-on-progress") {
     w.CloseOnNextProgress();
+  } else if (step.verb == "stop-on-progress") {
+    w.StopOnNextProgress();
   } else if (step.verb == "close") {
     w.Close();
   }

@@ -18,6 +18,7 @@
 //   mouse-click NAME  click the drive-list row of NAME with the mouse (through
 //                     the X server's input), and go on once the list's click ran
 //   close-on-progress close the window at the next progress of a command
+//   stop-on-progress  press Stop at the next progress of a run
 //   close             close the window as its close box does
 // After the last step the window is closed.
 #pragma once

@@ -7,6 +7,7 @@
 #include "gui/choices_dialog.h"
 #include "gui/main_window.h"
 #include "gui/script.h"
+#include "platform/session.h"
 
 namespace gui {
 
@@ -50,9 +51,10 @@ void WxShell::OpenFolder(const std::string& path) {
     script_->LogOpen(path);
     return;
   }
-  // The desktop's file manager; a failure (no such folder, no file manager)
-  // is not reported.
-  if (!path.empty()) wxLaunchDefaultApplication(wxString::FromUTF8(path.c_str()));
+  // The desktop's file manager, in the session of the person using the
+  // program (never as root); a failure (no such folder, no file manager) is
+  // not reported.
+  platform::OpenFolderForUser(path);
 }
 
 void WxShell::FieldChanged(int id, const std::string& text) {
@@ -67,6 +69,10 @@ void WxShell::Busy(bool on) {
     --busyDepth_;
     wxEndBusyCursor();
   }
+}
+
+void WxShell::GetRights() {
+  if (window_) window_->RestartWithRights();
 }
 
 void WxShell::EndDialog() {

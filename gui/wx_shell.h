@@ -27,6 +27,7 @@ class WxShell : public app::Shell {
   void Busy(bool on) override;
   void EndDialog() override;
   void ShowChoices(const std::string& title, app::Choices& choices) override;
+  void GetRights() override;
 
  private:
   MainWindow* window_ = nullptr;

@@ -4,7 +4,9 @@
 #include <cstdio>
 
 #include "platform/devtree.h"
+#include "platform/drive_facts.h"
 #include "platform/drives.h"
+#include "platform/fs.h"
 #include "base/numbers.h"
 #include "base/text.h"
 
@@ -34,6 +36,10 @@ constexpr ColumnSpec kColumns[kDriveListColumnCount] = {
     {"Sectors", false},
     {"Bytes", false},
     {"LogicalDriveLetter", false},
+    {"Model                     ", true},
+    {"Size      ", true},
+    {"Removable", true},
+    {"System", true},
 };
 
 constexpr long kNextTimeoutMs = 2000;
@@ -207,6 +213,7 @@ void FillDriveList(app::WindowModel& w) {
   FillDeviceIdentities(w, tree);
   FillParentNames(w, tree);
   FillDriveGeometry(w);
+  FillDriveFacts(w);
 }
 
 void FillDeviceIdentities(app::WindowModel& w, const platform::DeviceTree& tree) {
@@ -251,6 +258,45 @@ void FillDriveGeometry(app::WindowModel& w) {
     SetCell(list, row, kCylindersColumn + 1, std::to_string(g.tracksPerCylinder));
     SetCell(list, row, kCylindersColumn + 2, std::to_string(g.sectorsPerTrack));
     SetCell(list, row, kCylindersColumn + 3, std::to_string(g.bytesPerSector));
+  }
+}
+
+std::string DrivePathOf(app::WindowModel& w, const std::string& name) {
+  const platform::MachineSources& sources = w.management().sources();
+  const std::string bare = platform::StripDevicePrefix(name);
+  const int number = platform::PhysicalDriveIndex(Lower(bare));
+  if (number < 0) return bare;
+  for (const platform::WholeDisk& disk : platform::ListWholeDisks(sources.sysRoot, sources.mountInfo)) {
+    if (disk.number == number) return sources.devRoot + "/" + disk.name;
+  }
+  return "";
+}
+
+void FillDriveFacts(app::WindowModel& w) {
+  app::Control& list = w.driveList();
+  const platform::MachineSources& sources = w.management().sources();
+  // One listing of the disks for all rows.
+  std::vector<std::string> nodes;
+  for (const platform::WholeDisk& disk : platform::ListWholeDisks(sources.sysRoot, sources.mountInfo)) {
+    if (disk.number >= 0 && static_cast<size_t>(disk.number) < 4096) {
+      if (nodes.size() <= static_cast<size_t>(disk.number)) nodes.resize(disk.number + 1);
+      nodes[static_cast<size_t>(disk.number)] = sources.devRoot + "/" + disk.name;
+    }
+  }
+  for (size_t row = 0; row < list.rows.size(); ++row) {
+    const std::string name = Cell(list, row, kDeviceNameColumn);
+    if (name.empty()) continue;
+    const int number = platform::PhysicalDriveIndex(name);
+    std::string path = name;
+    if (number >= 0) path = static_cast<size_t>(number) < nodes.size() ? nodes[number] : "";
+    if (path.empty()) continue;
+    const platform::DriveFacts facts =
+        platform::ReadDriveFacts(path, sources.sysRoot, sources.mountInfo);
+    const bool disk = number >= 0 || platform::IsBlockDevice(path);
+    SetCell(list, row, kModelColumn, facts.model);
+    SetCell(list, row, kSizeColumn, facts.sizeBytes ? base::HumanSize(facts.sizeBytes) : "");
+    SetCell(list, row, kRemovableColumn, disk ? (facts.removable ? "yes" : "no") : "");
+    SetCell(list, row, kSystemColumn, facts.holdsRoot ? "yes" : "");
   }
 }
 

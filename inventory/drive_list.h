@@ -26,7 +26,12 @@ constexpr size_t kGrandFatherNameColumn = 6;
 constexpr size_t kCapacityColumn = 7;
 constexpr size_t kCylindersColumn = 8;
 constexpr size_t kLogicalDriveLetterColumn = 12;
-constexpr size_t kDriveListColumnCount = 13;
+// After the columns above, what tells drives apart (platform::DriveFacts).
+constexpr size_t kModelColumn = 13;      // vendor and model, or the image's file name
+constexpr size_t kSizeColumn = 14;       // "31.9 GB"
+constexpr size_t kRemovableColumn = 15;  // "yes" / "no"
+constexpr size_t kSystemColumn = 16;     // "yes" on the drive holding /
+constexpr size_t kDriveListColumnCount = 17;
 
 // "text(0x8004100e)": the text followed by the status in eight lower-case
 // hexadecimal digits.
@@ -42,6 +47,10 @@ void FillDriveList(app::WindowModel& w);
 void FillDeviceIdentities(app::WindowModel& w, const platform::DeviceTree& tree);
 void FillParentNames(app::WindowModel& w, const platform::DeviceTree& tree);
 void FillDriveGeometry(app::WindowModel& w);
+void FillDriveFacts(app::WindowModel& w);
+// The device node or file a drive-list name stands for, with the machine
+// the window lists (physicaldriveN by the drive numbers); empty when unknown.
+std::string DrivePathOf(app::WindowModel& w, const std::string& name);
 bool QueryDriveGeometry(app::WindowModel& w, const std::string& path,
                         platform::DiskGeometry* geometry);
 void OnDiskInfo1(app::WindowModel& w);

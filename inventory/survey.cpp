@@ -2,7 +2,9 @@
 
 #include "base/chunk.h"
 #include "base/numbers.h"
+#include "commands/drive_checks.h"
 #include "commands/open_source.h"
+#include "window/progress_strip.h"
 
 namespace inventory {
 
@@ -57,7 +59,10 @@ base::RunEnd SearchForSuspects(app::WindowModel& w, base::Reporter* observer,
   settings.stop = stop;
   settings.byteCount = base::ParseDecimal(w.Text(app::id::kProgress));
   // The survey only reads, so the drive is opened read-only.
-  platform::DeviceHandle device = app::OpenSelectedSource(w, platform::Access::kRead);
+  platform::DeviceHandle device;
+  if (app::ConfirmSystemDriveRead(w, w.m_sourceDrive)) {
+    device = app::OpenSelectedSource(w, platform::Access::kRead);
+  }
   if (!device) {
     base::RunEnd none;
     none.outcome = base::RunOutcome::kNotStarted;
@@ -66,7 +71,10 @@ base::RunEnd SearchForSuspects(app::WindowModel& w, base::Reporter* observer,
   settings.source = device.get();
   settings.capacity = w.m_sourceCapacity;
   g_surveySector = 0;
-  FieldReporter reporter(w, settings.byteCount, observer);
+  FieldReporter fields(w, settings.byteCount, observer);
+  app::StripReporter strip(w, 1, false);
+  base::TeeReporter reporter(fields, &strip);
+  settings.stop = &w.runStop;
   const base::RunEnd end = RunSurvey(
       settings,
       [&w](SurveyFind find, uint64_t sector) {

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/owner.h"
+
 namespace platform {
 namespace {
 
@@ -241,7 +243,14 @@ DeviceHandle OpenPath(const std::string& path, Access access) {
 }
 
 DeviceHandle CreateOutputFile(const std::string& path) {
-  int fd = OpenRetrying(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+  // Only a file this call creates is handed to the invoking user; an existing
+  // one is emptied and keeps its owner.
+  int fd = OpenRetrying(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+  if (fd >= 0) {
+    GiveToInvokingUser(fd);
+  } else if (errno == EEXIST) {
+    fd = OpenRetrying(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+  }
   if (fd < 0) return nullptr;
   return std::make_unique<FdDevice>(fd, false);
 }

@@ -85,7 +85,8 @@ enum class Access { kRead, kReadWrite };
 // Returns null on failure with errno set.
 DeviceHandle OpenPath(const std::string& path, Access access);
 
-// Creates (or empties) an output file for writing.
+// Creates (or empties) an output file for writing; a file it creates is given
+// to the invoking user (platform/owner.h).
 DeviceHandle CreateOutputFile(const std::string& path);
 
 // Opens an existing file for reading and writing; null when it does not exist.

@@ -233,10 +233,10 @@ bool QueryGeometry(const MachineSources& sources, const std::string& path,
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const int index = PhysicalDriveIndex(lower);
   if (index >= 0) {
-    std::vector<WholeDisk> disks = ListWholeDisks(sources.sysRoot);
-    if (static_cast<size_t>(index) >= disks.size()) return false;
-    return SysfsSize(sources.sysRoot + "/block/" + disks[static_cast<size_t>(index)].name,
-                     geometry);
+    for (const WholeDisk& disk : ListWholeDisks(sources.sysRoot, sources.mountInfo)) {
+      if (disk.number == index) return SysfsSize(sources.sysRoot + "/block/" + disk.name, geometry);
+    }
+    return false;
   }
   struct stat st;
   if (name.empty() || ::stat(name.c_str(), &st) != 0) return false;

@@ -57,7 +57,7 @@ class DeviceTree {
 };
 
 // The geometry of a drive named as the drive list names it ("\\.\" is
-// optional): physicaldriveN from the size attribute of the N-th whole disk,
+// optional): physicaldriveN from the size attribute of the disk numbered N,
 // as a query that needs no access to the drive itself; a path from the size
 // of the file, or of the block device it is. False when the drive is unknown
 // or its size cannot be read.

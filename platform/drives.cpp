@@ -3,10 +3,16 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <sstream>
 
+#include "platform/drive_facts.h"
+#include "platform/drive_numbers.h"
 #include "platform/fs.h"
+#include "platform/overlap.h"
 #include "platform/volumes.h"
 
 namespace platform {
@@ -19,6 +25,37 @@ bool StartsWith(const std::string& s, const char* prefix) {
 bool ReadFirstLine(const std::filesystem::path& file, std::string* line) {
   std::ifstream in(file);
   return in && std::getline(in, *line);
+}
+
+// The block names of the loop devices with a squashfs image mounted.
+std::set<std::string> SquashfsDevices(const std::string& mountInfo, const std::string& sysRoot) {
+  std::set<std::string> names = {""};  // never empty once looked at
+  std::ifstream in(mountInfo);
+  for (std::string line; std::getline(in, line);) {
+    // ID PARENT MAJ:MIN ROOT POINT OPTIONS [OPTIONAL...] - TYPE SOURCE SUPER
+    const size_t dash = line.find(" - ");
+    if (dash == std::string::npos || line.compare(dash + 3, 9, "squashfs ") != 0) continue;
+    std::istringstream fields(line);
+    std::string id, parent, majMin;
+    fields >> id >> parent >> majMin;
+    unsigned major = 0, minor = 0;
+    if (std::sscanf(majMin.c_str(), "%u:%u", &major, &minor) != 2) continue;
+    const std::string name = BlockNameOfDevice(major, minor, sysRoot);
+    if (!name.empty()) names.insert(name);
+  }
+  return names;
+}
+
+bool ReadSequence(const std::string& file, uint64_t* seq) {
+  const std::string text = ReadTextAttribute(file);
+  if (text.empty() || text.size() > 19) return false;
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<uint64_t>(c - '0');
+  }
+  *seq = v;
+  return true;
 }
 
 bool IsWholeDiskName(const std::string& name) {
@@ -35,19 +72,39 @@ bool IsWholeDiskName(const std::string& name) {
 
 }  // namespace
 
-std::vector<WholeDisk> ListWholeDisks(const std::string& sysRoot) {
+std::vector<WholeDisk> ListWholeDisks(const std::string& sysRoot, const std::string& mountInfo) {
   std::vector<WholeDisk> disks;
+  std::set<std::string> squashfs;
   for (const std::filesystem::path& entry : FolderEntries(std::filesystem::path(sysRoot) / "block")) {
     std::string name = entry.filename().string();
     bool take = IsWholeDiskName(name);
     if (StartsWith(name, "loop")) {
       std::string backing;
       take = ReadFirstLine(entry / "loop" / "backing_file", &backing) && !backing.empty();
+      if (take && squashfs.empty()) squashfs = SquashfsDevices(mountInfo, sysRoot);
+      if (take && squashfs.count(name)) take = false;
     }
-    if (take) disks.push_back({name, "/dev/" + name});
+    if (take) disks.push_back({name, "/dev/" + name, 0});
   }
   std::sort(disks.begin(), disks.end(),
             [](const WholeDisk& a, const WholeDisk& b) { return a.name < b.name; });
+  // The table's numbers when every disk has a sequence number; else the
+  // place in name order.
+  std::vector<uint64_t> seqs;
+  for (const WholeDisk& disk : disks) {
+    uint64_t seq = 0;
+    if (!ReadSequence(sysRoot + "/block/" + disk.name + "/diskseq", &seq)) break;
+    seqs.push_back(seq);
+  }
+  std::vector<int> numbers;
+  if (!disks.empty() && seqs.size() == disks.size()) {
+    numbers = NumberDisks(seqs, DriveNumberFolder());
+  }
+  for (size_t i = 0; i < disks.size(); ++i) {
+    disks[i].number = numbers.size() == disks.size() ? numbers[i] : static_cast<int>(i);
+  }
+  std::stable_sort(disks.begin(), disks.end(),
+                   [](const WholeDisk& a, const WholeDisk& b) { return a.number < b.number; });
   return disks;
 }
 
@@ -81,9 +138,10 @@ std::string DeviceOpener::Resolve(const std::string& name) const {
   }
   int index = PhysicalDriveIndex(name);
   if (index < 0) return name;
-  std::vector<WholeDisk> disks = ListWholeDisks(sysRoot_);
-  if (static_cast<size_t>(index) >= disks.size()) return "";
-  return devRoot_ + "/" + disks[static_cast<size_t>(index)].name;
+  for (const WholeDisk& disk : ListWholeDisks(sysRoot_, mountInfo_)) {
+    if (disk.number == index) return devRoot_ + "/" + disk.name;
+  }
+  return "";
 }
 
 DeviceHandle DeviceOpener::Open(const std::string& path, Access access) {

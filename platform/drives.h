@@ -1,9 +1,11 @@
 // The machine's whole-disk block devices and how a drive name is opened.
 //
-// A drive is named as the drive list shows it: physicaldriveN is the N-th
-// whole disk under <sysfs>/block (sd*, mmcblk*, nvme*n*, vd*, hd*, xvd*, and
-// loop devices that have a backing file), in name order. A name may also be a
-// path: an image file or a block device node. "X:" names a volume by its
+// A drive is named as the drive list shows it: physicaldriveN names a whole
+// disk under <sysfs>/block (sd*, mmcblk*, nvme*n*, vd*, hd*, xvd*, and loop
+// devices that have a backing file, except those of mounted squashfs images).
+// N is the disk's number in the per-boot table (platform/drive_numbers.h),
+// or, when a disk tells no sequence number, its place in name order. A name
+// may also be a path: an image file or a block device node. "X:" names a volume by its
 // drive letter (see platform/volumes.h).
 #pragma once
 
@@ -20,9 +22,13 @@ inline constexpr const char* kDevicePrefix = "\\\\.\\";
 struct WholeDisk {
   std::string name;  // sda
   std::string node;  // /dev/sda
+  int number = 0;    // N of physicaldriveN
 };
 
-std::vector<WholeDisk> ListWholeDisks(const std::string& sysRoot);
+// The whole disks, by number. The mount table tells which loop devices hold
+// mounted squashfs images (software packages, not drives to recover).
+std::vector<WholeDisk> ListWholeDisks(const std::string& sysRoot,
+                                      const std::string& mountInfo = "/proc/self/mountinfo");
 
 class DeviceOpener {
  public:

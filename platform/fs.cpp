@@ -11,11 +11,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/owner.h"
+
 namespace platform {
 
-bool CreateFolder(const std::string& path) {
-  return !path.empty() && ::mkdir(path.c_str(), 0755) == 0;
-}
+bool CreateFolder(const std::string& path) { return MakeOwnedFolder(path) == 0; }
 
 int CreateFolderPath(const std::string& path) {
   if (path.empty()) return ENOENT;
@@ -71,6 +71,7 @@ int ReplaceFileAtomically(const std::string& path, std::string_view contents) {
   struct stat st;
   int error = ::fstat(fd, &st) != 0 ? errno : 0;
   if (error == 0 && !S_ISREG(st.st_mode)) error = EINVAL;
+  if (error == 0) GiveToInvokingUser(fd);
   if (error != 0) {
     // Not a file we made (a FIFO or a device at the name): leave it there.
     ::close(fd);
@@ -348,6 +349,7 @@ CreatedFile CreateNewFile(const Folder& folder, const std::string& base, const s
       result.error = errno;
       return result;
     }
+    GiveToInvokingUser(fd);
     const int folderFd = ::fcntl(folder.fd(), F_DUPFD_CLOEXEC, 0);
     if (folderFd < 0) {
       result.error = errno;

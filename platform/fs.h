@@ -12,7 +12,9 @@
 
 namespace platform {
 
-// Creates one folder; an existing folder (or any failure) is not reported.
+// Creates one folder, given to the invoking user (platform/owner.h) when run
+// through sudo or pkexec. True when it was made; an existing folder (or any
+// failure) is not reported otherwise.
 bool CreateFolder(const std::string& path);
 
 // Creates a folder and every missing folder above it. Returns: 0 (also when
@@ -135,7 +137,8 @@ struct CreatedFile {
 // replaced, no link followed); when that name is taken by anything, tries
 // `base_1.ext`, `base_2.ext` ... An empty `ext` gives names without a dot.
 // A base that is not a safe name (IsSafeName) fails with EINVAL; an empty
-// base with an extension gives `.ext`, `_1.ext` ...
+// base with an extension gives `.ext`, `_1.ext` ... The file is given to the
+// invoking user (platform/owner.h), where the file system allows.
 CreatedFile CreateNewFile(const Folder& folder, const std::string& base, const std::string& ext);
 // The same in the folder at `folderPath`, opened as OpenFolder does.
 CreatedFile CreateNewFile(const std::string& folderPath, const std::string& base,

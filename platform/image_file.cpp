@@ -1,5 +1,7 @@
 #include "platform/image_file.h"
 
+#include "platform/owner.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -14,6 +16,7 @@ int CreateSparseFile(const std::string& path, uint64_t bytes) {
   if (bytes > static_cast<uint64_t>(INT64_MAX)) return EFBIG;
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return errno;
+  GiveToInvokingUser(fd);
   int error = ::ftruncate(fd, static_cast<off_t>(bytes)) != 0 ? errno : 0;
   if (error == 0 && ::fsync(fd) != 0) error = errno;
   if (::close(fd) != 0 && error == 0) error = errno;

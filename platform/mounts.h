@@ -21,6 +21,20 @@ std::vector<MountedFileSystem> ReadWriteMounts(const std::string& devicePath,
                                                const std::string& mountInfo = "/proc/self/mountinfo",
                                                const std::string& sysRoot = "/sys");
 
+// The same for every mount, read-only ones too: what makes writing the whole
+// device unsafe.
+std::vector<MountedFileSystem> AllMounts(const std::string& devicePath,
+                                         const std::string& mountInfo = "/proc/self/mountinfo",
+                                         const std::string& sysRoot = "/sys");
+
+// Whether the file system mounted at / lies on storage of the block device
+// `blockName` (as in <sysRoot>/class/block: sda, nvme0n1), through a
+// partition or a stacked device (LVM, encryption) too. False for an overlay
+// or memory root, and when the table cannot be read.
+bool HoldsRootFileSystem(const std::string& blockName,
+                         const std::string& mountInfo = "/proc/self/mountinfo",
+                         const std::string& sysRoot = "/sys");
+
 // Unmounts the file system at `mountPoint` (umount2, no force). False with
 // `*error` set to the errno (EBUSY while files on it are open).
 bool Unmount(const std::string& mountPoint, int* error);

@@ -1,6 +1,7 @@
 // Win32_DiskDrive instances from the drive inventory: the machine's whole
-// disks (physicaldriveN in the order of ListWholeDisks), then the image files
+// disks (physicaldriveN by the numbers of ListWholeDisks), then the image files
 // and device nodes the user attached, whose DeviceID is "\\.\" + their path.
+#include <algorithm>
 #include <cctype>
 #include <string>
 
@@ -78,12 +79,14 @@ class DiskDriveProvider : public WbemProvider {
     if (!SameClass(className)) return false;
     const DeviceTree tree(sources_);
     uint32_t index = 0;
-    for (const WholeDisk& disk : ListWholeDisks(sources_.sysRoot)) {
+    for (const WholeDisk& disk : ListWholeDisks(sources_.sysRoot, sources_.mountInfo)) {
       std::string pnpId;
       if (!tree.BlockDeviceId(disk.name, &pnpId)) pnpId = "virtual/block/" + disk.name;
-      instances->push_back(DiskDrive(sources_, tree, "\\\\.\\PHYSICALDRIVE" + std::to_string(index),
-                                     index, pnpId, disk.name));
-      ++index;
+      const auto number = static_cast<uint32_t>(disk.number);
+      instances->push_back(DiskDrive(sources_, tree,
+                                     "\\\\.\\PHYSICALDRIVE" + std::to_string(number), number,
+                                     pnpId, disk.name));
+      index = std::max(index, number + 1);
     }
     for (const std::string& path : sources_.attachedImages) {
       std::string pnpId;

@@ -98,11 +98,13 @@ class LogicalDiskProvider : public WbemProvider {
     if (className == "Win32_LogicalDiskToPartition") {
       // Only volumes on the disks of the drive list have a partition there.
       const VolumeTable table(sources_);
-      const std::vector<WholeDisk> disks = ListWholeDisks(sources_.sysRoot);
+      const std::vector<WholeDisk> disks = ListWholeDisks(sources_.sysRoot, sources_.mountInfo);
       const std::string host = HostName();
-      for (size_t d = 0; d < disks.size(); ++d) {
+      for (const WholeDisk& disk : disks) {
         for (const Volume& v : table.volumes()) {
-          if (v.disk == disks[d].name) out->push_back(DiskToPartition(host, v, d));
+          if (v.disk == disk.name) {
+            out->push_back(DiskToPartition(host, v, static_cast<size_t>(disk.number)));
+          }
         }
       }
       return true;

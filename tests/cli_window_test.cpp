@@ -2,10 +2,13 @@
 // runs them.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <filesystem>
+#include <set>
 #include <sstream>
 
 #include "platform/stoppable.h"
@@ -57,15 +60,24 @@ TEST(CliWindowTest, DrivesListsTheMachineAndTheImagesTabSeparated) {
   ASSERT_GE(lines.size(), 2u) << out;
   EXPECT_EQ(lines[0],
             "PhysicalDrive\tPNPDriveID\tName\tFatherID\tGrandFatherID\tFatherName\tGrandFatherName\t"
-            "Capacity (Byte)\tCylinders\tTracks\tSectors\tBytes\tLogicalDriveLetter");
+            "Capacity (Byte)\tCylinders\tTracks\tSectors\tBytes\tLogicalDriveLetter\t"
+            "Model\tSize\tRemovable\tSystem");
   const auto image = Cells(lines.back());
-  ASSERT_EQ(image.size(), 13u) << lines.back();
+  ASSERT_EQ(image.size(), 17u) << lines.back();
   EXPECT_EQ(image[0], dir / "Card.img");
   EXPECT_EQ(image[2], "Image Card.img");
   EXPECT_EQ(image[7], "32768");
   EXPECT_EQ(image[8], "64");
+  EXPECT_EQ(image[13], "Card.img");
+  EXPECT_EQ(image[14], "32.8 kB");
+  EXPECT_EQ(image[15], "");  // a file is no drive to pull out
+  EXPECT_EQ(image[16], "");
+  // Each machine drive its own number, the one that opens it.
+  std::set<std::string> names;
   for (size_t i = 1; i + 1 < lines.size(); ++i) {
-    EXPECT_EQ(Cells(lines[i])[0], "physicaldrive" + std::to_string(i - 1)) << lines[i];
+    const std::string name = Cells(lines[i])[0];
+    EXPECT_EQ(name.rfind("physicaldrive", 0), 0u) << lines[i];
+    EXPECT_TRUE(names.insert(name).second) << lines[i];
   }
 }
 

@@ -256,6 +256,15 @@ TEST(CloneBlockDevices, AMountedTargetIsRefused) {
   Shell("/", "umount '" + (dir / "mnt") + "'");
   EXPECT_EQ(r.status, 1) << r.output;
   EXPECT_NE(r.output.find("Lumisave: open destine disk error"), std::string::npos) << r.output;
+  // Why, in words: the partition and where it is mounted; and which drives
+  // these were, before anything started.
+  EXPECT_NE(r.output.find(" is in use: " + dst.node() + " is mounted at " + (dir / "mnt") + "."),
+            std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("source: physicaldrive"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find(" (src.img, 8.4 MB)\n"), std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find(" (dst.img, 8.4 MB)\n"), std::string::npos) << r.output;
   // Mounting wrote to the file system; its boot area, which a clone would
   // have overwritten first, is as it was.
   const Bytes after = ReadFile(dir / "dst.img");

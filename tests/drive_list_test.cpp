@@ -23,7 +23,7 @@ TEST(DriveListTest, ColumnsHaveTheirHeadersAndWidths) {
   FixtureWindow w;
   w.dlg.InitDriveListColumns();
   const auto& columns = w.dlg.driveList().columns;
-  ASSERT_EQ(columns.size(), 13u);
+  ASSERT_EQ(columns.size(), 17u);
   const std::pair<const char*, int> expected[] = {
       {"PhysicalDrive", app::ListColumn::kFitted},
       {"PNPDriveID", 0},
@@ -38,8 +38,12 @@ TEST(DriveListTest, ColumnsHaveTheirHeadersAndWidths) {
       {"Sectors", 0},
       {"Bytes", 0},
       {"LogicalDriveLetter", 0},
+      {"Model                     ", app::ListColumn::kFitted},
+      {"Size      ", app::ListColumn::kFitted},
+      {"Removable", app::ListColumn::kFitted},
+      {"System", app::ListColumn::kFitted},
   };
-  for (size_t i = 0; i < 13; ++i) {
+  for (size_t i = 0; i < 17; ++i) {
     EXPECT_EQ(columns[i].header, expected[i].first) << i;
     EXPECT_EQ(columns[i].width, expected[i].second) << i;
   }
@@ -81,6 +85,13 @@ TEST(DriveListTest, UsualMachineFillsEveryColumn) {
   EXPECT_EQ(Column(list, 7),
             (std::vector<std::string>{"524288", "1048576", "2097152", "4194304"}));
   EXPECT_EQ(Column(list, 12), (std::vector<std::string>(4, "")));
+  // What tells them apart: model, size, removable, the system disk.
+  EXPECT_EQ(Column(list, 13), (std::vector<std::string>{"card.img", "WDC PC SN730 SDBQNTY-256G",
+                                                        "Samsung SSD 860", "Generic- SD/MMC"}));
+  EXPECT_EQ(Column(list, 14),
+            (std::vector<std::string>{"524.3 kB", "1.0 MB", "2.1 MB", "4.2 MB"}));
+  EXPECT_EQ(Column(list, 15), (std::vector<std::string>{"no", "no", "no", "yes"}));
+  EXPECT_EQ(Column(list, 16), (std::vector<std::string>(4, "")));
   // The hand-over and the buttons the stages enable.
   const app::Control& output = w.dlg.outputList();
   ASSERT_EQ(output.rows.size(), 4u);
@@ -134,7 +145,7 @@ TEST(DriveListTest, NoDisksAtAllOpensAnEmptyList) {
   w.dlg.OnInitDialog();
   EXPECT_TRUE(w.shell.boxes.empty());
   EXPECT_TRUE(w.dlg.driveList().rows.empty());
-  EXPECT_EQ(w.dlg.driveList().columns.size(), 13u);
+  EXPECT_EQ(w.dlg.driveList().columns.size(), 17u);
   EXPECT_FALSE(w.dlg.control(app::id::kDiskInfo1).enabled);
   w.dlg.Press(app::id::kDiskInfo1);
   EXPECT_TRUE(w.dlg.driveList().rows.empty());

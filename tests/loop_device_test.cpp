@@ -54,8 +54,8 @@ TEST_F(LoopDeviceTest, DirectReadsGiveTheImageBytesAtAnyPositionAndCount) {
 TEST_F(LoopDeviceTest, RecoversFromTheDeviceNodeAndItsDriveName) {
   int index = -1;
   auto disks = platform::ListWholeDisks("/sys");
-  for (size_t i = 0; i < disks.size(); ++i) {
-    if (disks[i].name == loop->name()) index = static_cast<int>(i);
+  for (const platform::WholeDisk& disk : disks) {
+    if (disk.name == loop->name()) index = disk.number;
   }
   ASSERT_GE(index, 0) << "a loop device with a backing file is a whole disk";
   for (const std::string& source :

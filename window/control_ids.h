@@ -85,6 +85,13 @@ constexpr int kErrorField = 1049;
 constexpr int kAddValue = 1052;
 constexpr int kEndSector = 1061;
 
+// The run strip below the window's controls (1120 on).
+constexpr int kRunBar = 1120;       // progress bar; its text is the percentage, "0" to "100"
+constexpr int kRunFacts = 1121;     // percentage, rate, time left, files found
+constexpr int kRunStop = 1122;      // Stop: ends the run in hand after its chunk
+constexpr int kStatusLine = 1123;   // what the last run found, or why it could not start
+constexpr int kGetRights = 1124;    // restarts the window with the rights to read drives
+
 // Controls without an identifier of their own (pictures, labels).
 constexpr int kNone = -1;
 

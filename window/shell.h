@@ -45,6 +45,9 @@ class Shell {
   // click on, until the person closes it. A front end without dialogs shows
   // nothing.
   virtual void ShowChoices(const std::string& /*title*/, Choices& /*choices*/) {}
+  // Get rights: the front end starts the window again with the rights to
+  // read drives (platform/session.h) and closes this one once it runs.
+  virtual void GetRights() {}
 };
 
 }  // namespace app

@@ -1,6 +1,7 @@
 #include "window/window_model.h"
 
 #include <cctype>
+#include <cerrno>
 #include <stdexcept>
 
 namespace app {
@@ -113,6 +114,14 @@ void WindowModel::BuildTemplate() {
   Add(Shown(id::kStartRe, K::kPictureButton, "STARTRE", {5, 219, 89, 19}));
   Add(Shown(id::kViewPhoto, K::kPictureButton, "VIEWPHOTO", {112, 219, 88, 19}));
   Add(Shown(id::kFileTypes, K::kButton, "File types...", {218, 219, 88, 19}));
+  // The run strip.
+  Add(Shown(id::kRunBar, K::kProgressBar, "", {5, 245, 302, 10})).text = "0";
+  Add(Shown(id::kRunStop, K::kButton, "Stop", {323, 244, 88, 12})).text = "Stop";
+  Add(Shown(id::kRunFacts, K::kStatic, "", {5, 258, 406, 9}));
+  Add(Shown(id::kStatusLine, K::kStatic, "", {5, 269, 318, 9}));
+  Control& rights = Add(Shown(id::kGetRights, K::kButton, "Get rights", {323, 268, 88, 12}));
+  rights.text = "Get rights";
+  rights.enabled = false;  // offered when a drive could not be opened for want of rights
 
   // Hidden command buttons.
   Add(Hidden(id::kConnect, K::kButton, "&Connect")).defaultButton = true;

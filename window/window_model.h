@@ -4,6 +4,7 @@
 // tests) draw and drive this model; the commands read and write it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -35,6 +36,7 @@ enum class ControlKind {
   kStatic,
   kListView,  // report style
   kListBox,
+  kProgressBar,  // its text is the percentage shown
 };
 
 struct Rect {
@@ -149,6 +151,10 @@ class WindowModel {
   int m_recoverProgress = 0;
   std::shared_ptr<platform::WbemServices> m_services;
   std::shared_ptr<platform::WbemServices> m_officeServices;
+
+  // Set by the strip's Stop button: the scan, survey or volume copy in hand
+  // ends after its chunk. Each run clears it as it starts.
+  std::atomic<bool> runStop{false};
 
  private:
   void BuildTemplate();
