@@ -2,7 +2,9 @@
 
 #include "base/numbers.h"
 #include "platform/drive_facts.h"
+#include "platform/drives.h"
 #include "platform/mounts.h"
+#include "platform/wbem.h"
 
 namespace app {
 namespace {
@@ -43,8 +45,8 @@ bool ConfirmSystemDriveRead(WindowModel& w, const std::string& driveName) {
   return w.AppMessageBox(Named(driveName, facts) +
                              " holds the running system. Lost photos are rarely there, and "
                              "reading it takes long. Read it all the same?",
-                         platform::Buttons::kYesNo,
-                         platform::BoxKind::kQuestion) == platform::Answer::kYes;
+                         app::Buttons::kYesNo,
+                         app::BoxKind::kQuestion) == app::Answer::kYes;
 }
 
 bool RefuseWriteTarget(WindowModel& w, const std::string& driveName) {

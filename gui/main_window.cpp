@@ -88,12 +88,6 @@ void MainWindow::CreateWidget(const app::Control& c) {
       widget = button;
       break;
     }
-    case app::ControlKind::kButton: {
-      auto* button = new wxButton(this, c.id, Wx(c.caption), pos, size);
-      button->Bind(wxEVT_BUTTON, [this, id = c.id](wxCommandEvent&) { RunCommand(id); });
-      widget = button;
-      break;
-    }
     case app::ControlKind::kListView: {
       list_ = new wxListCtrl(this, c.id, pos, size, wxLC_REPORT | wxLC_SINGLE_SEL | wxBORDER_SUNKEN);
       list_->Bind(wxEVT_LIST_ITEM_SELECTED, [this](wxListEvent&) { ScheduleListClick(); });
@@ -121,7 +115,7 @@ void MainWindow::CreateWidget(const app::Control& c) {
       break;
     }
     case app::ControlKind::kButton: {
-      auto* button = new wxButton(this, c.id, Wx(c.text), pos, size);
+      auto* button = new wxButton(this, c.id, Wx(c.text.empty() ? c.caption : c.text), pos, size);
       if (c.id == app::id::kRunStop) {
         // Stop is the one command taken while another runs: it only sets the
         // run's stop flag, which the run reads between chunks.

@@ -1,7 +1,5 @@
 #include "platform/image_file.h"
 
-#include "platform/owner.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -9,6 +7,8 @@
 
 #include <cerrno>
 #include <cstdint>
+
+#include "platform/owner.h"
 
 namespace platform {
 

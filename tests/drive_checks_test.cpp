@@ -32,20 +32,20 @@ TEST(SystemDrive, AScanOfItAsksFirstNamingModelAndSize) {
   ASSERT_GE(row, 0);
   EXPECT_EQ(w.dlg.driveList().rows[static_cast<size_t>(row)][16], "yes");
   w.dlg.SelectDriveRow(row);
-  w.shell.answers = {platform::Answer::kYes, platform::Answer::kNo};
+  w.shell.answers = {app::Answer::kYes, app::Answer::kNo};
   w.dlg.SetText(app::id::kOutputFolder, w.machine.dir() / "out");
   w.dlg.Press(app::id::kStartRe);
   ASSERT_EQ(w.shell.boxes.size(), 2u) << w.shell.Lines().back();
   EXPECT_EQ(w.shell.Lines()[1],
             "Lumisave: physicaldrive2 (Samsung SSD 860, 2.1 MB) holds the running system. Lost "
             "photos are rarely there, and reading it takes long. Read it all the same?");
-  EXPECT_EQ(w.shell.boxes[1].buttons, platform::Buttons::kYesNo);
+  EXPECT_EQ(w.shell.boxes[1].buttons, app::Buttons::kYesNo);
   // No: nothing was read (no progress, no end of the drive).
   EXPECT_EQ(w.dlg.Text(app::id::kRunBar), "0");
   // Another drive is read without the question.
   w.shell.boxes.clear();
   w.dlg.SelectDriveRow(w.dlg.FindDriveRow("physicaldrive3"));
-  w.shell.answers = {platform::Answer::kYes};
+  w.shell.answers = {app::Answer::kYes};
   w.dlg.Press(app::id::kStartRe);
   for (const std::string& line : w.shell.Lines()) {
     EXPECT_EQ(line.find("running system"), std::string::npos) << line;
