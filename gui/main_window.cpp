@@ -328,7 +328,9 @@ void MainWindow::FieldChanged(int id, const std::string& text) {
     closeOnProgress_ = false;
     Close();
   }
-  if (stopOnProgress_ && id == app::id::kRunBar) {
+  // The run's facts line is written first by the run's first progress (the
+  // bar is reset to 0 before anything is read).
+  if (stopOnProgress_ && id == app::id::kRunFacts && !text.empty()) {
     stopOnProgress_ = false;
     PressStop();
   }

@@ -56,7 +56,6 @@ void InitFatListColumns(app::WindowModel& w) { SetColumns(w.fatList(), "FatType"
 base::RunEnd SearchForSuspects(app::WindowModel& w, base::Reporter* observer,
                                const std::atomic<bool>* stop) {
   SurveySettings settings;
-  settings.stop = stop;
   settings.byteCount = base::ParseDecimal(w.Text(app::id::kProgress));
   // The survey only reads, so the drive is opened read-only.
   platform::DeviceHandle device;
@@ -74,7 +73,8 @@ base::RunEnd SearchForSuspects(app::WindowModel& w, base::Reporter* observer,
   FieldReporter fields(w, settings.byteCount, observer);
   app::StripReporter strip(w, 1, false);
   base::TeeReporter reporter(fields, &strip);
-  settings.stop = &w.runStop;
+  // The command line stops on a signal, the window on its Stop button.
+  settings.stop = stop != nullptr ? stop : &w.runStop;
   const base::RunEnd end = RunSurvey(
       settings,
       [&w](SurveyFind find, uint64_t sector) {

@@ -272,10 +272,10 @@ TEST(SingleTypeScans, OneCarverIntoRootPlusNameWithoutAQuestion) {
     Prepare(w, image, dir / "image", dir / "L");
     w.dlg.Press(s.command);
     // 1000 sectors, range 0..1000: chunks 0 and 512, the second short; no
-    // end message.
+    // end message. The file found, and the scan's report beside it.
     EXPECT_TRUE(w.shell.boxes.empty());
     EXPECT_EQ(FilesIn(dir / (std::string("L") + s.folder)),
-              std::vector<std::string>{std::string("900.") + s.extension});
+              (std::vector<std::string>{std::string("900.") + s.extension, "report.xml"}));
     EXPECT_FALSE(IsDir(dir / "L"));
     EXPECT_EQ(FilesIn(dir / "LBMP"), std::vector<std::string>{});
     EXPECT_EQ(w.dlg.Text(id::kSectorNum), "512");
@@ -353,7 +353,8 @@ TEST(SingleTypeScans, ChecksInOrderAndTheirLoopEnd) {
       EXPECT_EQ(w.dlg.Text(id::kSectorNum), c.lastChunk);
       if (std::string(c.name) == "start above end: one chunk") {
         // Sectors 100 to 611 only.
-        EXPECT_EQ(FilesIn(folder), std::vector<std::string>{std::string("611.") + s.extension});
+        EXPECT_EQ(FilesIn(folder),
+                  (std::vector<std::string>{std::string("611.") + s.extension, "report.xml"}));
       }
     }
   }
