@@ -9,8 +9,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <thread>
 
+#include "tests/support/faulty_mount.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/loop_device.h"
 #include "tests/support/run.h"
@@ -21,45 +23,15 @@ using namespace testing_support;
 
 #ifdef LUMISAVE_FAULTY_FS
 // An image served through the FUSE file system with failing sectors, every
-// read it serves logged; unmounted and its server ended with the object.
-class FailingCard {
- public:
-  FailingCard(const std::string& image, const std::string& bad, const std::string& mountPoint,
-              const std::string& log, uint64_t dieAt)
-      : mountPoint_(mountPoint) {
-    ::mkdir(mountPoint.c_str(), 0755);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::setenv("LUMISAVE_FAULTY_LOG", log.c_str(), 1);
-      if (dieAt != 0) ::setenv("LUMISAVE_FAULTY_DIE_AT", std::to_string(dieAt).c_str(), 1);
-      ::execl(LUMISAVE_FAULTY_FS, LUMISAVE_FAULTY_FS, image.c_str(), bad.c_str(),
-              mountPoint.c_str(), "-f", "-s", static_cast<char*>(nullptr));
-      ::_exit(98);
-    }
-    struct stat st {};
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
-      if (::stat(file().c_str(), &st) == 0) {
-        ready_ = true;
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
-  ~FailingCard() {
-    if (pid_ <= 0) return;
-    Shell("umount -l " + Quote(mountPoint_) + " 2>/dev/null");
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
-  bool ready() const { return ready_; }
-  std::string file() const { return mountPoint_ + "/disk.img"; }
-
- private:
-  std::string mountPoint_;
-  pid_t pid_ = -1;
-  bool ready_ = false;
-};
+// read it serves logged in `log`; with `dieAt`, the server ends itself at the
+// first read of that byte, as a card pulled from its reader.
+std::unique_ptr<FaultyMount> ServeFailingCard(const std::string& image, const std::string& bad,
+                                              const std::string& mountPoint, const std::string& log,
+                                              uint64_t dieAt) {
+  std::vector<std::pair<std::string, std::string>> env = {{"LUMISAVE_FAULTY_LOG", log}};
+  if (dieAt != 0) env.emplace_back("LUMISAVE_FAULTY_DIE_AT", std::to_string(dieAt));
+  return std::make_unique<FaultyMount>(LUMISAVE_FAULTY_FS, image, bad, mountPoint, "", env);
+}
 
 // Reads the server served of exactly one sector, `sector`.
 int SectorReads(const std::string& log, uint64_t sector) {
@@ -113,12 +85,12 @@ TEST(FailingCard, RecoverUsesEveryReadableSectorAndSaysWhatItCouldNotRead) {
     ImageBuilder img(c.sectors);
     if (c.sectors > 8192) img.PutSector(1100, clear).PutSector(3000, holed).PutSector(5000, early);
     img.WriteTo(dir / "card.img");
-    FailingCard card(dir / "card.img", c.bad, dir / "mnt", dir / "reads.log", c.dieAt);
-    if (!card.ready()) GTEST_SKIP() << "cannot mount a FUSE file system here";
+    const auto card = ServeFailingCard(dir / "card.img", c.bad, dir / "mnt", dir / "reads.log", c.dieAt);
+    if (!card->ready()) GTEST_SKIP() << "cannot mount a FUSE file system here";
     std::filesystem::create_directories(dir / "home");
     RunResult r;
     {
-      LoopDevice loop(card.file());
+      LoopDevice loop(card->file());
       ASSERT_FALSE(loop.node().empty());
       r = RunLumisave({"recover", "--source", loop.node(), "--out", dir / "out", "--yes"},
                       dir / "home");

@@ -132,29 +132,12 @@ class LoopOverlap : public ::testing::Test {
                       Quote(image) + " >/dev/null 2>&1"));
     disk = std::make_unique<LoopDevice>(image, "-P");
     if (disk->node().empty()) GTEST_SKIP() << "no loop device could be attached";
-    part1 = PartitionNode(1);
-    part2 = PartitionNode(2);
+    part1 = MakePartitionNode(*disk, 1, dir.path());
+    part2 = MakePartitionNode(*disk, 2, dir.path());
     ASSERT_FALSE(part1.empty());
     ASSERT_FALSE(part2.empty());
   }
 
-  // A node for partition n of the disk, made from its device number.
-  std::string PartitionNode(int n) {
-    const std::string name = disk->name() + "p" + std::to_string(n);
-    const std::string devFile = "/sys/block/" + disk->name() + "/" + name + "/dev";
-    std::string number;
-    // The partition scan of losetup -P does not always add them here: partx
-    // adds them from the table.
-    if (!platform::ReadAttribute(devFile, &number)) {
-      Shell("partx -a " + Quote(disk->node()) + " 2>/dev/null");
-      platform::ReadAttribute(devFile, &number);
-    }
-    unsigned major = 0, minor = 0;
-    if (std::sscanf(number.c_str(), "%u:%u", &major, &minor) != 2) return "";
-    const std::string node = dir / name;
-    if (::mknod(node.c_str(), S_IFBLK | 0600, ::makedev(major, minor)) != 0) return "";
-    return node;
-  }
 
   TempDir dir;
   std::string image, part1, part2;

@@ -27,6 +27,7 @@
 #include "platform/device.h"
 #include "platform/devtree.h"
 #include "scan/dfxml_report.h"
+#include "tests/support/faulty_mount.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/loop_device.h"
 #include "tests/support/run.h"
@@ -386,25 +387,12 @@ class PausedSource : public SafeOutput {
     if (!IsRoot()) GTEST_SKIP() << "FUSE needs root";
     if (::access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "/dev/fuse is missing";
   }
-  void TearDown() override {
-    if (server > 0) {
-      Shell("umount " + Quote(mnt) + " 2>/dev/null");
-      ::kill(server, SIGTERM);
-      ::waitpid(server, nullptr, 0);
-    }
-  }
   bool Serve(const std::string& image, uint64_t pauseSector) {
-    fs::create_directories(mnt);
     fs::create_directories(control);
     { std::ofstream(control + "/pause") << pauseSector; }
-    server = ::fork();
-    if (server == 0) {
-      ::setenv("FAULTY_FS_CONTROL", control.c_str(), 1);
-      ::execl(LUMISAVE_FAULTY_FS, LUMISAVE_FAULTY_FS, image.c_str(), "", mnt.c_str(), "-f", "-s",
-              static_cast<char*>(nullptr));
-      ::_exit(98);
-    }
-    return WaitFor(mnt + "/disk.img");
+    mount = std::make_unique<testing_support::FaultyMount>(LUMISAVE_FAULTY_FS, image, "", mnt,
+                                                           control);
+    return mount->ready();
   }
   static bool WaitFor(const std::string& path) {
     for (int i = 0; i < 6000; ++i) {
@@ -418,7 +406,7 @@ class PausedSource : public SafeOutput {
   // the chosen sector is held, and the read goes on once it is removed.
   std::string control = dir / "control";
   std::string paused = control + "/paused";
-  pid_t server = -1;
+  std::unique_ptr<testing_support::FaultyMount> mount;
 };
 
 TEST_F(PausedSource, ASignalMidScanLeavesWholeFilesAReportAndACommandThatRecoversTheRest) {
@@ -533,26 +521,12 @@ class OntoTheSource : public ::testing::Test {
                       Quote(image) + " >/dev/null 2>&1"));
     disk = std::make_unique<LoopDevice>(image, "-P");
     if (disk->node().empty()) GTEST_SKIP() << "no loop device could be attached";
-    part1 = PartitionNode(1);
-    part2 = PartitionNode(2);
+    part1 = MakePartitionNode(*disk, 1, dir.path());
+    part2 = MakePartitionNode(*disk, 2, dir.path());
     ASSERT_FALSE(part1.empty());
     ASSERT_FALSE(part2.empty());
   }
 
-  std::string PartitionNode(int n) {
-    const std::string name = disk->name() + "p" + std::to_string(n);
-    const std::string devFile = "/sys/block/" + disk->name() + "/" + name + "/dev";
-    std::string number;
-    if (!platform::ReadAttribute(devFile, &number)) {
-      Shell("partx -a " + Quote(disk->node()) + " 2>/dev/null");
-      platform::ReadAttribute(devFile, &number);
-    }
-    unsigned major = 0, minor = 0;
-    if (std::sscanf(number.c_str(), "%u:%u", &major, &minor) != 2) return "";
-    const std::string node = dir / name;
-    if (::mknod(node.c_str(), S_IFBLK | 0600, ::makedev(major, minor)) != 0) return "";
-    return node;
-  }
 
   static std::string Checksum(const std::string& path) {
     std::string out;

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 #include <thread>
 
 namespace testing_support {
@@ -20,14 +22,17 @@ class FaultyMount {
  public:
   // `server`: the file system's program; `bad`: failing sectors as "3,600";
   // `control`: when not empty, the folder through which the test steers it
-  // (a log of the reads served, a pause at a chosen sector).
+  // (a log of the reads served, a pause at a chosen sector); `env`: more of
+  // the server's settings (LUMISAVE_FAULTY_LOG, LUMISAVE_FAULTY_DIE_AT).
   FaultyMount(const std::string& server, const std::string& image, const std::string& bad,
-              const std::string& mountPoint, const std::string& control = "")
+              const std::string& mountPoint, const std::string& control = "",
+              const std::vector<std::pair<std::string, std::string>>& env = {})
       : mountPoint_(mountPoint) {
     ::mkdir(mountPoint.c_str(), 0755);
     pid_ = ::fork();
     if (pid_ == 0) {
       if (!control.empty()) ::setenv("FAULTY_FS_CONTROL", control.c_str(), 1);
+      for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
       ::execl(server.c_str(), server.c_str(), image.c_str(), bad.c_str(), mountPoint.c_str(),
               "-f", "-s", static_cast<char*>(nullptr));
       ::_exit(98);
@@ -44,7 +49,9 @@ class FaultyMount {
   }
   ~FaultyMount() {
     if (pid_ <= 0) return;
-    ::umount2(mountPoint_.c_str(), 0);
+    // Detached: a server that ended itself (a card pulled) leaves a mount
+    // that no longer answers.
+    ::umount2(mountPoint_.c_str(), MNT_DETACH);
     ::kill(pid_, SIGTERM);
     ::waitpid(pid_, nullptr, 0);
   }

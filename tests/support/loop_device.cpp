@@ -1,5 +1,11 @@
 #include "tests/support/loop_device.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <cstdio>
+
+#include "platform/devtree.h"
 #include "tests/support/run.h"
 
 namespace testing_support {
@@ -16,6 +22,23 @@ LoopDevice::LoopDevice(const std::string& image, const std::string& options) {
 
 LoopDevice::~LoopDevice() {
   if (!node_.empty()) Shell("losetup -d " + node_ + " 2>/dev/null");
+}
+
+std::string MakePartitionNode(const LoopDevice& disk, int n, const std::string& folder) {
+  const std::string name = disk.name() + "p" + std::to_string(n);
+  const std::string devFile = "/sys/block/" + disk.name() + "/" + name + "/dev";
+  std::string number;
+  // The partition scan of losetup -P does not always add them here: partx
+  // adds them from the table.
+  if (!platform::ReadAttribute(devFile, &number)) {
+    Shell("partx -a " + Quote(disk.node()) + " 2>/dev/null");
+    platform::ReadAttribute(devFile, &number);
+  }
+  unsigned major = 0, minor = 0;
+  if (std::sscanf(number.c_str(), "%u:%u", &major, &minor) != 2) return "";
+  const std::string node = folder + "/" + name;
+  if (::mknod(node.c_str(), S_IFBLK | 0600, ::makedev(major, minor)) != 0) return "";
+  return node;
 }
 
 }  // namespace testing_support

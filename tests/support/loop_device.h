@@ -24,4 +24,9 @@ class LoopDevice {
   std::string node_;
 };
 
+// A device node in `folder` for partition `n` of `disk` (attached with -P),
+// made with mknod from its device number, as there is no udev to make one.
+// Returns: the node's path, or empty when the partition is not there.
+std::string MakePartitionNode(const LoopDevice& disk, int n, const std::string& folder);
+
 }  // namespace testing_support
