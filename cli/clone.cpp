@@ -16,7 +16,6 @@
 #include "platform/fs.h"
 #include "platform/image_file.h"
 #include "platform/overlap.h"
-#include "platform/signals.h"
 #include "platform/stop_signals.h"
 #include "base/run_report.h"
 
@@ -34,6 +33,7 @@ struct CloneOptions {
   std::string mapfile;
   unsigned retryBad = 0;
   bool log = false;
+  bool unmount = false;
 };
 
 // The clone's map and the file it is written to: made afresh for the
@@ -289,7 +289,7 @@ int RunClone(const CloneOptions& o, const Context& context) {
   if (diskutil::RefuseOverlap(dlg, dlg.m_sourceDrive, dlg.m_targetDrive)) return StatusOf(window);
   const std::string sourceFile = window.opener.Resolve(o.source);
   const std::string targetFile = window.opener.Resolve(o.target);
-  if (!sourceFile.empty()) NameMountedSource(sourceFile, false);
+  if (!sourceFile.empty()) NameMountedSource(sourceFile, o.unmount);
   if (!sourceFile.empty() && platform::SameFile(sourceFile, targetFile)) {
     std::cerr << "lumisave: --target is the source drive itself; it will not be written"
               << std::endl;
@@ -320,12 +320,6 @@ int RunClone(const CloneOptions& o, const Context& context) {
 }
 
 }  // namespace
-
-void StopClonesOnCtrlC() {
-  platform::CatchInterruptOnce([] { diskutil::RequestInterrupt(); });
-}
-
-bool StoppedByCtrlC() { return diskutil::g_interruptRequest; }
 
 void RegisterClone(CLI::App& app, Context& context) {
   auto options = std::make_shared<CloneOptions>();
@@ -376,6 +370,8 @@ void RegisterClone(CLI::App& app, Context& context) {
       ->check(CLI::Range(0u, 1000u));
   cmd->add_flag("--log", options->log,
                 "Start a fresh bad-sector log 123.txt in the current folder first");
+  cmd->add_flag("--unmount", options->unmount,
+                "Unmount the source's mounted file systems before the clone");
   AddAnswerFlags(*cmd, context);
   cmd->callback([options, &context] { context.status = RunClone(*options, context); });
 }

@@ -128,11 +128,6 @@ void RegisterRecover(CLI::App& app, Context& context);
 void RegisterSingleTypeScans(CLI::App& app, Context& context);
 void RegisterClone(CLI::App& app, Context& context);
 
-// Ctrl-C stops a running clone after the chunk in hand, as StopRun does, and
-// no further clone starts; a second Ctrl-C ends the process at once.
-void StopClonesOnCtrlC();
-// Whether Ctrl-C stopped a clone: the command then exits with status 130.
-bool StoppedByCtrlC();
 void RegisterDrives(CLI::App& app, Context& context);
 void RegisterPress(CLI::App& app, Context& context);
 void RegisterVolumes(CLI::App& app, Context& context);

@@ -6,8 +6,9 @@
 
 #include "cli/commands.h"
 #include "cli/listing.h"
+#include "diskutil/clone.h"
 #include "inventory/console.h"
-#include "platform/signals.h"
+#include "platform/stop_signals.h"
 
 namespace cli {
 namespace {
@@ -101,15 +102,16 @@ int Press(const PressOptions& o, const Context& context) {
   for (int id : o.checks) {
     if (!dlg.IsChecked(id)) dlg.Press(id);
   }
-  // Ctrl-C stops a clone that a pressed button runs, as StopRun would.
-  StopClonesOnCtrlC();
+  // Ctrl-C or SIGTERM stops a clone or volume copy that a pressed button
+  // runs, as StopRun would, and no further one starts.
+  platform::CatchStopSignals(diskutil::g_interruptRequest);
   for (int id : o.ids) {
     if (!dlg.Press(id)) std::cerr << "lumisave press: control " << id << " has no command" << std::endl;
   }
-  platform::ReleaseInterrupt();
+  platform::ReleaseStopSignals();
   for (int id : o.shows) Show(dlg.control(id));
   std::cout.flush();
-  if (StoppedByCtrlC()) return 130;
+  if (const int signal = platform::StopSignalCaught()) return platform::StopExitStatus(signal);
   // Mirror holds the program until its watch fails, which ends the process
   // with the failure's code; Ctrl-C ends it before that.
   if (inventory::MirrorRunning()) {

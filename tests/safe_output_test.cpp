@@ -610,14 +610,20 @@ TEST_F(OntoTheSource, AScanRefusesAnOutputFolderOnTheDriveItReadsAndNamesItsMoun
       {"recover", "--source", mnt + "/img/card.img", "--out", mnt + "/other", "--yes"}, home);
   EXPECT_EQ(beside.status, 0) << beside.err;
 
-  // --unmount unmounts it first.
-  RunResult r = RunLumisave(
-      {"recover", "--source", disk->node(), "--out", dir / "out", "--yes", "--unmount"}, home);
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("unmounted " + mnt), std::string::npos) << r.err;
-  std::string mounts;
-  Shell("cat /proc/self/mounts", &mounts);
-  EXPECT_EQ(mounts.find(" " + mnt + " "), std::string::npos);
+  // --unmount unmounts it first, for a scan and for a clone.
+  const std::vector<std::vector<std::string>> commands = {
+      {"recover", "--source", disk->node(), "--out", dir / "out", "--yes", "--unmount"},
+      {"clone", "--source", disk->node(), "--target", dir / "copy.img", "--yes", "--unmount"}};
+  for (const std::vector<std::string>& command : commands) {
+    SCOPED_TRACE(command[0]);
+    Shell("mount " + Quote(part2) + " " + Quote(mnt) + " 2>/dev/null");
+    RunResult r = RunLumisave(command, home);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("unmounted " + mnt), std::string::npos) << r.err;
+    std::string mounts;
+    Shell("cat /proc/self/mounts", &mounts);
+    EXPECT_EQ(mounts.find(" " + mnt + " "), std::string::npos);
+  }
 }
 
 TEST(LogFile, OpensOnlyARegularFileAndNeverFollowsALink) {
