@@ -68,7 +68,7 @@ compare "(c) no signatures: all vs cat" \
   "$lumisave recover --source $work/no-signatures.img --out $out/c --type all --yes" \
   "cat $work/no-signatures.img > /dev/null" \
   "rm -rf $out; mkdir -p $out"
-found=$(find "$out/c" -type f | wc -l)
+found=$(find "$out/c" -type f ! -name "report*.xml" | wc -l)
 echo "files found (no signatures): $found"
 [ "$found" -eq 0 ] || { echo "photos: $found files in no-signatures.img" >&2; exit 1; }
 
