@@ -264,6 +264,11 @@ int PrepareTarget(const CloneOptions& o, Window& window, bool newImage,
                 << o.target << ", which does not exist; nothing is written" << std::endl;
       return 2;
     }
+    if (!o.start.empty()) {
+      std::cerr << "lumisave: the map " << o.mapfile
+                << " already tells where to go on; --start is not used with it" << std::endl;
+      return 2;
+    }
     if (const int status = LoadMap(o, bytes, resumed); status != 0) return status;
   }
   if (!newImage) return 0;
@@ -353,7 +358,8 @@ void RegisterClone(CLI::App& app, Context& context) {
                   "  errpause   one sector at a time up to the first bad sector; the next start "
                   "sector is set past it by --add")
       ->check(CLI::IsMember({"clone", "512secjmp", "errbreak", "onesector", "errpause"}));
-  cmd->add_option("--start", options->start, "First sector to copy (default 0)")
+  cmd->add_option("--start", options->start,
+                  "First sector to copy (default 0; an existing --mapfile says where to go on)")
       ->check(DecimalNumber());
   cmd->add_option("--add", options->add,
                   "Sectors to step past a bad sector after errpause (default 0)")

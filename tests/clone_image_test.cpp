@@ -271,6 +271,14 @@ TEST(CloneResume, RefusesAMapThatDoesNotFit) {
   EXPECT_EQ(r.status, 2) << r.output;
   EXPECT_NE(r.output.find("which does not exist"), std::string::npos) << r.output;
   EXPECT_FALSE(Exists(dir / "new.img"));
+  // A map tells where to go on: a --start beside it is refused, not ignored.
+  const std::string fits = "0x0  ?  1\n0x0  0x100000  ?\n";
+  WriteFile(dir / "card.map", Bytes(fits.begin(), fits.end()));
+  r = Shell(dir.path(), Clone() + " --source src.img --target dst.img --yes "
+                                  "--mapfile card.map --start 8");
+  EXPECT_EQ(r.status, 2) << r.output;
+  EXPECT_NE(r.output.find("--start is not used with it"), std::string::npos) << r.output;
+  EXPECT_EQ(ReadFile(dir / "dst.img"), Bytes(1 << 20, 0xEE));
 }
 
 #ifdef LUMISAVE_FAULTY_FS
