@@ -31,6 +31,8 @@ class CloneRun {
       : s_(s), r_(r), unit_(ReadsChunks(s.mode) ? kChunk : kSector) {}
   CloneEnd Execute();
   CloneEnd ExecutePlan(base::RunEnd& end);
+  // Returns: false after telling the reporter that no chunk buffer could be had.
+  bool AllocateChunk(base::RunEnd& end);
   CloneEnd Finish(Step step, base::RunEnd& end);
 
  private:
@@ -95,15 +97,18 @@ CloneEnd CloneRun::Execute() {
     return CloneEnd::kStartBeyondDisk;
   }
   total_ = toGo_ = s_.byteCount - startByte;
-  buffer_ = base::MakeAlignedBuffer(kChunk);
-  if (!buffer_) {
-    end.error = ENOMEM;
-    end.why = "no memory for a chunk";
-    r_.OnEnd(end);
-    return CloneEnd::kNoMemory;
-  }
+  if (!AllocateChunk(end)) return CloneEnd::kNoMemory;
 
   return Finish(Loop(), end);
+}
+
+bool CloneRun::AllocateChunk(base::RunEnd& end) {
+  buffer_ = base::MakeAlignedBuffer(kChunk);
+  if (buffer_) return true;
+  end.error = ENOMEM;
+  end.why = "no memory for a chunk";
+  r_.OnEnd(end);
+  return false;
 }
 
 CloneEnd CloneRun::Finish(Step step, base::RunEnd& end) {
@@ -132,13 +137,7 @@ CloneEnd CloneRun::Finish(Step step, base::RunEnd& end) {
 CloneEnd CloneRun::ExecutePlan(base::RunEnd& end) {
   for (const WorkItem& item : *s_.plan) total_ += item.size;
   toGo_ = total_;
-  buffer_ = base::MakeAlignedBuffer(kChunk);
-  if (!buffer_) {
-    end.error = ENOMEM;
-    end.why = "no memory for a chunk";
-    r_.OnEnd(end);
-    return CloneEnd::kNoMemory;
-  }
+  if (!AllocateChunk(end)) return CloneEnd::kNoMemory;
   return Finish(RunPlan(), end);
 }
 

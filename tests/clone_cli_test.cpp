@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -15,6 +14,7 @@
 #include "tests/support/faulty_mount.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/loop_device.h"
+#include "tests/support/run.h"
 
 namespace {
 
@@ -23,24 +23,8 @@ using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
-struct Result {
-  int status = -1;
-  std::string output;  // stdout and stderr
-};
-
-// Runs a shell command line in `folder`, with stdin from /dev/null.
-Result Shell(const std::string& folder, const std::string& line) {
-  Result r;
-  const std::string command = "cd '" + folder + "' && " + line + " </dev/null 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return r;
-  std::array<char, 4096> buffer;
-  size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.output.append(buffer.data(), n);
-  int raw = ::pclose(pipe);
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return r;
-}
+using Result = testing_support::ShellResult;
+using testing_support::ShellIn;
 
 std::string Lumisave() { return std::string("'") + LUMISAVE_BINARY + "' clone"; }
 
@@ -55,7 +39,7 @@ TEST(CloneCommand, ClonesAnImageOntoAnImage) {
   const Bytes source = Pattern(4 << 20, 1);
   WriteFile(dir / "src.img", source);
   WriteFile(dir / "dst.img", Bytes(4 << 20, 0xEE));
-  Result r = Shell(dir.path(), Lumisave() + " --source src.img --target dst.img --yes --log");
+  Result r = ShellIn(dir.path(), Lumisave() + " --source src.img --target dst.img --yes --log");
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_EQ(ReadFile(dir / "dst.img"), source);
   // The drive list names an image by its full path.
@@ -70,7 +54,7 @@ TEST(CloneCommand, StepwiseModesTellWhereToGoOn) {
   TempDir dir;
   WriteFile(dir / "src.img", Pattern(64 * 512, 2));
   WriteFile(dir / "dst.img", Bytes(64 * 512, 0xEE));
-  Result r = Shell(dir.path(), Lumisave() + " --source src.img --target dst.img --mode errpause "
+  Result r = ShellIn(dir.path(), Lumisave() + " --source src.img --target dst.img --mode errpause "
                                           "--start 10 --add 3");
   EXPECT_EQ(r.status, 0) << r.output;
   // No bad sector: the range is copied and the start sector moves by --add.
@@ -86,7 +70,7 @@ TEST(CloneCommand, KeepsAMapThatAnotherRescueToolReads) {
   const Bytes source = Pattern(4 << 20, 4);
   WriteFile(dir / "src.img", source);
   WriteFile(dir / "dst.img", Bytes(4 << 20, 0xEE));
-  Result r = Shell(dir.path(), Lumisave() + " --source src.img --target dst.img --yes "
+  Result r = ShellIn(dir.path(), Lumisave() + " --source src.img --target dst.img --yes "
                                           "--mapfile card.map");
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_EQ(ReadFile(dir / "dst.img"), source);
@@ -95,15 +79,15 @@ TEST(CloneCommand, KeepsAMapThatAnotherRescueToolReads) {
   // The whole source copied: one area, and the run finished at its end.
   EXPECT_NE(map.find("\n0x00400000     +"), std::string::npos) << map;
   EXPECT_NE(map.find("\n0x00000000  0x00400000  +\n"), std::string::npos) << map;
-  if (!Shell(dir.path(), "command -v ddrescuelog").output.empty()) {
-    Result t = Shell(dir.path(), "ddrescuelog -t card.map");
+  if (!ShellIn(dir.path(), "command -v ddrescuelog").output.empty()) {
+    Result t = ShellIn(dir.path(), "ddrescuelog -t card.map");
     EXPECT_EQ(t.status, 0) << t.output;
     EXPECT_NE(t.output.find("rescued"), std::string::npos) << t.output;
   }
   // Given again, the map is gone on from: it shows everything copied, so
   // nothing is read or written.
   WriteFile(dir / "dst.img", Bytes(4 << 20, 0xEE));
-  r = Shell(dir.path(), Lumisave() + " --source src.img --target dst.img --yes --mapfile card.map");
+  r = ShellIn(dir.path(), Lumisave() + " --source src.img --target dst.img --yes --mapfile card.map");
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("shows nothing left to read"), std::string::npos) << r.output;
   EXPECT_EQ(ReadFile(dir / "card.map"), written);
@@ -132,7 +116,7 @@ TEST(CloneCommand, RefusalsAndBadUsage) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
-    Result r = Shell(dir.path(), Lumisave() + " " + c.arguments);
+    Result r = ShellIn(dir.path(), Lumisave() + " " + c.arguments);
     EXPECT_EQ(r.status, c.status) << r.output;
     EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
     EXPECT_EQ(ReadFile(dir / "dst.img"), Bytes(1 << 20, 0xEE));
@@ -215,7 +199,7 @@ TEST(CloneCommand, StopSignalsEndTheRunAfterTheChunkInHand) {
 // Real block devices (root only): loop devices over image files.
 
 std::string Capture(const std::string& line) {
-  Result r = Shell("/", line);
+  Result r = ShellIn("/", line);
   while (!r.output.empty() && (r.output.back() == '\n' || r.output.back() == ' ')) r.output.pop_back();
   return r.status == 0 ? r.output : "";
 }
@@ -237,10 +221,10 @@ TEST(CloneBlockDevices, ClonesOneLoopDeviceOntoAnother) {
   Loop dst(dir / "dst.img");
   ASSERT_FALSE(src.node().empty());
   ASSERT_FALSE(dst.node().empty());
-  Result r = Shell(dir.path(), Lumisave() + " --source " + src.node() + " --target " + dst.node() +
+  Result r = ShellIn(dir.path(), Lumisave() + " --source " + src.node() + " --target " + dst.node() +
                                  " --yes --log");
   EXPECT_EQ(r.status, 0) << r.output;
-  Shell("/", "sync");
+  ShellIn("/", "sync");
   EXPECT_EQ(ReadFile(dir / "dst.img"), source);
   EXPECT_EQ(ReadFile(dir / "123.txt"), Bytes());
 }
@@ -251,18 +235,18 @@ TEST(CloneBlockDevices, AMountedTargetIsRefused) {
   TempDir dir;
   WriteFile(dir / "src.img", Pattern(8 << 20, 5));
   WriteFile(dir / "dst.img", Bytes(8 << 20, 0));
-  ASSERT_EQ(Shell(dir.path(), "mkfs.ext4 -q dst.img").status, 0);
+  ASSERT_EQ(ShellIn(dir.path(), "mkfs.ext4 -q dst.img").status, 0);
   const Bytes before = ReadFile(dir / "dst.img");
   Loop src(dir / "src.img");
   Loop dst(dir / "dst.img");
   ASSERT_FALSE(dst.node().empty());
   ::mkdir((dir / "mnt").c_str(), 0755);
-  if (Shell("/", "mount " + dst.node() + " '" + (dir / "mnt") + "'").status != 0) {
+  if (ShellIn("/", "mount " + dst.node() + " '" + (dir / "mnt") + "'").status != 0) {
     GTEST_SKIP() << "cannot mount here";
   }
-  Result r = Shell(dir.path(), Lumisave() + " --source " + src.node() + " --target " + dst.node() +
+  Result r = ShellIn(dir.path(), Lumisave() + " --source " + src.node() + " --target " + dst.node() +
                                  " --yes");
-  Shell("/", "umount '" + (dir / "mnt") + "'");
+  ShellIn("/", "umount '" + (dir / "mnt") + "'");
   EXPECT_EQ(r.status, 1) << r.output;
   EXPECT_NE(r.output.find("Lumisave: open destine disk error"), std::string::npos) << r.output;
   // Why, in words: the partition and where it is mounted; and which drives
@@ -330,7 +314,7 @@ TEST(CloneBlockDevices, RealReadErrorsFromALoopDeviceOverAFailingFile) {
       Loop dst(dir / "dst.img");
       ASSERT_FALSE(src.node().empty());
       ASSERT_FALSE(dst.node().empty());
-      Result r = Shell(dir.path(), Lumisave() + " --source " + src.node() + " --target " +
+      Result r = ShellIn(dir.path(), Lumisave() + " --source " + src.node() + " --target " +
                                        dst.node() + " --yes --log --mode " + c.mode);
       EXPECT_EQ(r.status, 0) << r.output;
       EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;

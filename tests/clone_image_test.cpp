@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -23,6 +22,7 @@
 #include "tests/support/faulty_mount.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/loop_device.h"
+#include "tests/support/run.h"
 
 namespace {
 
@@ -33,26 +33,8 @@ using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
-struct Result {
-  int status = -1;
-  std::string output;  // stdout and stderr
-};
-
-// Runs a shell command line in `folder`, with stdin from /dev/null.
-Result Shell(const std::string& folder, const std::string& line) {
-  Result r;
-  const std::string command = "cd '" + folder + "' && " + line + " </dev/null 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return r;
-  std::array<char, 4096> buffer;
-  size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-    r.output.append(buffer.data(), n);
-  }
-  const int raw = ::pclose(pipe);
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return r;
-}
+using Result = testing_support::ShellResult;
+using testing_support::ShellIn;
 
 std::string Clone() { return std::string("'") + LUMISAVE_BINARY + "' clone"; }
 
@@ -96,7 +78,7 @@ TEST(CloneIntoImage, MakesTheImageAndNamesItInTheQuestion) {
   const Bytes source = Pattern(3 << 20, 1);
   WriteFile(dir / "src.img", source);
   // Answered No: nothing is left behind.
-  Result r = Shell(dir.path(), Clone() + " --source src.img --target card.img --no");
+  Result r = ShellIn(dir.path(), Clone() + " --source src.img --target card.img --no");
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("Lumisave: The data on " + (dir / "card.img") +
                           " will lost !!! Proceed (Yes/No) ? [no]"),
@@ -104,7 +86,7 @@ TEST(CloneIntoImage, MakesTheImageAndNamesItInTheQuestion) {
       << r.output;
   EXPECT_FALSE(Exists(dir / "card.img"));
 
-  r = Shell(dir.path(), Clone() + " --source src.img --target card.img --yes");
+  r = ShellIn(dir.path(), Clone() + " --source src.img --target card.img --yes");
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("Lumisave: The data on " + (dir / "card.img") +
                           " will lost !!! Proceed (Yes/No) ? [yes]"),
@@ -118,7 +100,7 @@ TEST(CloneIntoImage, ASmallerExistingTargetIsAskedAboutAndNeverExtended) {
   const Bytes source = Pattern(2 << 20, 2);
   WriteFile(dir / "src.img", source);
   WriteFile(dir / "small.img", Bytes(1 << 20, 0xEE));
-  Result r = Shell(dir.path(), Clone() + " --source src.img --target small.img --yes");
+  Result r = ShellIn(dir.path(), Clone() + " --source src.img --target small.img --yes");
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("TargetDisk > SourceDisk ! Proceed(Yes/No) ?"), std::string::npos)
       << r.output;
@@ -147,7 +129,7 @@ TEST(CloneIntoImage, RefusalsCreateNothing) {
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.target);
-    Result r = Shell(dir.path(), Clone() + " --source src.img --target " + c.target + " --yes");
+    Result r = ShellIn(dir.path(), Clone() + " --source src.img --target " + c.target + " --yes");
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_NE(r.output.find("is not created: "), std::string::npos) << r.output;
     EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
@@ -156,16 +138,16 @@ TEST(CloneIntoImage, RefusalsCreateNothing) {
   if (root) ::umount2((dir / "tiny").c_str(), 0);
 
   if (!root) GTEST_SKIP() << "a folder on the source needs a loop device (root)";
-  if (Shell("/", "command -v mkfs.ext4").status != 0) GTEST_SKIP() << "mkfs.ext4 is missing";
+  if (ShellIn("/", "command -v mkfs.ext4").status != 0) GTEST_SKIP() << "mkfs.ext4 is missing";
   WriteFile(dir / "fs.img", Bytes(16 << 20, 0));
-  ASSERT_EQ(Shell(dir.path(), "mkfs.ext4 -q fs.img").status, 0);
+  ASSERT_EQ(ShellIn(dir.path(), "mkfs.ext4 -q fs.img").status, 0);
   testing_support::LoopDevice loop(dir / "fs.img");
   ASSERT_FALSE(loop.node().empty());
   ::mkdir((dir / "mnt").c_str(), 0755);
   if (::mount(loop.node().c_str(), (dir / "mnt").c_str(), "ext4", 0, nullptr) != 0) {
     GTEST_SKIP() << "cannot mount here";
   }
-  Result r = Shell(dir.path(), Clone() + " --source " + loop.node() + " --target mnt/card.img --yes");
+  Result r = ShellIn(dir.path(), Clone() + " --source " + loop.node() + " --target mnt/card.img --yes");
   const bool made = Exists(dir / "mnt/card.img");
   ::umount2((dir / "mnt").c_str(), 0);
   EXPECT_EQ(r.status, 1) << r.output;
@@ -193,13 +175,13 @@ TEST(CloneResume, GoesOnFromTheMap) {
         "0x00280600  0x0017FA00  ?\n";  // 5123 .. 8191
     return Bytes(text.begin(), text.end());
   }());
-  Result r = Shell(dir.path(), Clone() + " --source src.img --target dst.img --mapfile card.map");
+  Result r = ShellIn(dir.path(), Clone() + " --source src.img --target dst.img --mapfile card.map");
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("will lost !!! Proceed (Yes/No) ? [no]"), std::string::npos)
       << r.output;
   EXPECT_EQ(ReadFile(dir / "dst.img"), Bytes(size, 0xEE));
 
-  r = Shell(dir.path(), Clone() + " --source src.img --target dst.img --mapfile card.map --yes");
+  r = ShellIn(dir.path(), Clone() + " --source src.img --target dst.img --mapfile card.map --yes");
   EXPECT_EQ(r.status, 0) << r.output;
   Bytes target = ReadFile(dir / "dst.img");
   EXPECT_EQ(target[0], 0xEE);
@@ -212,7 +194,7 @@ TEST(CloneResume, GoesOnFromTheMap) {
   EXPECT_EQ(SectorsOf(map, AreaStatus::kBad), (std::set<uint64_t>{4097, 4098}));
   EXPECT_EQ(map.Total(AreaStatus::kCopied), size - 1024);
 
-  r = Shell(dir.path(),
+  r = ShellIn(dir.path(),
             Clone() + " --source src.img --target dst.img --mapfile card.map --yes --retry-bad 2");
   EXPECT_EQ(r.status, 0) << r.output;
   target = ReadFile(dir / "dst.img");
@@ -257,7 +239,7 @@ TEST(CloneResume, RefusesAMapThatDoesNotFit) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     WriteFile(dir / "card.map", Bytes(c.map.begin(), c.map.end()));
-    Result r = Shell(dir.path(), Clone() + " --source src.img --target dst.img --yes "
+    Result r = ShellIn(dir.path(), Clone() + " --source src.img --target dst.img --yes "
                                            "--mapfile card.map");
     EXPECT_EQ(r.status, 2) << r.output;
     EXPECT_NE(r.output.find("is refused, nothing is written: " + c.says), std::string::npos)
@@ -266,7 +248,7 @@ TEST(CloneResume, RefusesAMapThatDoesNotFit) {
     EXPECT_EQ(ReadFile(dir / "dst.img"), Bytes(1 << 20, 0xEE));
   }
   // A map of a target that is not there: nothing is created.
-  Result r = Shell(dir.path(), Clone() + " --source src.img --target new.img --yes "
+  Result r = ShellIn(dir.path(), Clone() + " --source src.img --target new.img --yes "
                                          "--mapfile card.map");
   EXPECT_EQ(r.status, 2) << r.output;
   EXPECT_NE(r.output.find("which does not exist"), std::string::npos) << r.output;
@@ -274,7 +256,7 @@ TEST(CloneResume, RefusesAMapThatDoesNotFit) {
   // A map tells where to go on: a --start beside it is refused, not ignored.
   const std::string fits = "0x0  ?  1\n0x0  0x100000  ?\n";
   WriteFile(dir / "card.map", Bytes(fits.begin(), fits.end()));
-  r = Shell(dir.path(), Clone() + " --source src.img --target dst.img --yes "
+  r = ShellIn(dir.path(), Clone() + " --source src.img --target dst.img --yes "
                                   "--mapfile card.map --start 8");
   EXPECT_EQ(r.status, 2) << r.output;
   EXPECT_NE(r.output.find("--start is not used with it"), std::string::npos) << r.output;
@@ -303,7 +285,7 @@ class FailingDrive : public ::testing::Test {
     if (!mount_->ready()) GTEST_SKIP() << "cannot mount a FUSE file system here";
     loop_ = std::make_unique<testing_support::LoopDevice>(mount_->file());
     ASSERT_FALSE(loop_->node().empty());
-    Shell("/", "udevadm settle 2>/dev/null");
+    ShellIn("/", "udevadm settle 2>/dev/null");
     std::remove((control() + "/reads").c_str());
   }
   void TearDown() override {
@@ -362,7 +344,7 @@ class FailingDrive : public ::testing::Test {
   Result Resume() {
     std::string line = "'" + std::string(LUMISAVE_BINARY) + "'";
     for (const std::string& a : Arguments()) line += " " + a;
-    return Shell(dir_.path(), line);
+    return ShellIn(dir_.path(), line);
   }
 
   // How often the clone read each sector since the last call (failed reads
@@ -408,8 +390,8 @@ class FailingDrive : public ::testing::Test {
       first = bad + 1;
     }
     EXPECT_TRUE(SameSectors(image, source_, first, kSectors));
-    if (Shell("/", "command -v ddrescuelog").status != 0) return;
-    const Result totals = Shell(dir_.path(), "ddrescuelog -t card.map");
+    if (ShellIn("/", "command -v ddrescuelog").status != 0) return;
+    const Result totals = ShellIn(dir_.path(), "ddrescuelog -t card.map");
     EXPECT_EQ(totals.status, 0) << totals.output;
     EXPECT_NE(totals.output.find("bad-sector:     2048 B,  in      3 area(s)"), std::string::npos)
         << totals.output;
@@ -417,7 +399,7 @@ class FailingDrive : public ::testing::Test {
         << totals.output;
     EXPECT_NE(totals.output.find("rescued:    8386 kB,  in      4 area(s)"), std::string::npos)
         << totals.output;
-    const Result list = Shell(dir_.path(), "ddrescuelog -b512 -l- card.map");
+    const Result list = ShellIn(dir_.path(), "ddrescuelog -b512 -l- card.map");
     EXPECT_EQ(list.output, "600\n601\n5000\n12000\n");
   }
 

@@ -79,4 +79,10 @@ std::string Quote(const std::string& text) {
   return q + "'";
 }
 
+ShellResult ShellIn(const std::string& folder, const std::string& line) {
+  ShellResult r;
+  r.status = RunCommand("cd " + Quote(folder) + " && " + line + " </dev/null 2>&1", &r.output);
+  return r;
+}
+
 }  // namespace testing_support

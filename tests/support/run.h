@@ -25,6 +25,16 @@ bool Shell(const std::string& command, std::string* output = nullptr);
 // status (-1 when it did not exit normally).
 int RunCommand(const std::string& command, std::string* output);
 
+// What a command line run in a folder said (stdout and stderr together) and
+// its exit status (-1 when it did not exit normally).
+struct ShellResult {
+  int status = -1;
+  std::string output;
+};
+
+// Runs a shell command line in `folder`, with stdin from /dev/null.
+ShellResult ShellIn(const std::string& folder, const std::string& line);
+
 // `text` in single quotes for the shell.
 std::string Quote(const std::string& text);
 
