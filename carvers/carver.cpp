@@ -205,39 +205,41 @@ std::string RenameInFolder(FileSink& sink, const std::string& path, const std::s
   return sink.Rename(path, target) ? target : std::string();
 }
 
-int CopyOut(uint64_t sector, CarveContext& context, const std::string& folder,
-            const char* extension, uint64_t boundSectors, CopyRules& rules) {
-  std::unique_ptr<OutputFile> out =
-      CreateOrTell(context, folder, OutputPath(folder, sector, extension), sector);
-  if (!out) return 0;
+namespace {
 
-  // The copy buffer starts zeroed: a first read shorter than an end marker
-  // then yields zeros, never bytes left in memory by an earlier file.
+// Most copies that may wait for the scan at once: past that, a copy runs to
+// its end by itself (each waiting copy holds an open file).
+constexpr size_t kMostWaiting = 32;
+
+enum class Step { kDone, kWaiting, kHalted };
+
+// Copies passes of `copy` under `rules` until its end, or until its next pass
+// would start at `horizon` or later. At its end the file is closed, named by
+// the rules and reported. Returns: kHalted when a write failed or a stop was
+// asked for (the file removed, context.halt set).
+Step Advance(WaitingCopy& copy, CopyRules& rules, CarveContext& context, uint64_t horizon) {
+  OutputFile& out = *copy.out;
   uint8_t* const buffer = context.copyBuffer;
-  std::memset(buffer, 0, kChunkBytes);
   // A failed read delivers nothing and leaves the read offset where it was.
-  uint64_t offset = sector * platform::kSectorSize;
-  uint64_t length = 0;
-  std::vector<base::ByteRun> runs;
-  uint64_t remaining = boundSectors;
-  while (remaining > 0) {
-    uint64_t passSectors = remaining >= kChunkSectors ? kChunkSectors : remaining;
-    remaining -= passSectors;
+  while (copy.remaining > 0) {
+    if (copy.offset >= horizon) return Step::kWaiting;
+    uint64_t passSectors = copy.remaining >= kChunkSectors ? kChunkSectors : copy.remaining;
+    copy.remaining -= passSectors;
     uint32_t got = 0;
-    const uint64_t at = offset;
+    const uint64_t at = copy.offset;
     const uint32_t passBytes = static_cast<uint32_t>(passSectors * platform::kSectorSize);
     // A pass that cannot be read whole is read sector by sector: the
     // readable sectors are kept, an unreadable one becomes 512 zero bytes.
     std::vector<uint32_t> unreadable;
-    if (!context.source.ReadAt(offset, buffer, passBytes, &got)) {
-      got = context.source.ReadSectors(offset, buffer, static_cast<uint32_t>(passSectors),
+    if (!context.source.ReadAt(at, buffer, passBytes, &got)) {
+      got = context.source.ReadSectors(at, buffer, static_cast<uint32_t>(passSectors),
                                        &unreadable);
       // A drive that went away ends the copy with what was read.
-      if (context.source.gone()) remaining = 0;
+      if (context.source.gone()) copy.remaining = 0;
     }
-    offset += got;
-    uint32_t count = rules.EndOfPass(buffer, got, remaining);
-    if (!WriteOrHalt(context, *out, sector, buffer, count)) return 0;
+    copy.offset += got;
+    uint32_t count = rules.EndOfPass(buffer, got, copy.remaining);
+    if (!WriteOrHalt(context, out, copy.sector, buffer, count)) return Step::kHalted;
     // The bytes this pass read come from the drive, but for its unreadable
     // sectors; any written beyond them (an end rule's bytes after a short
     // read) did not.
@@ -247,26 +249,100 @@ int CopyOut(uint64_t sector, CarveContext& context, const std::string& folder,
       const uint64_t from = static_cast<uint64_t>(bad) * platform::kSectorSize;
       if (from >= fromDrive) break;
       const uint64_t to = std::min<uint64_t>(from + platform::kSectorSize, fromDrive);
-      AddRun(runs, {length + done, at + done, from - done, false});
-      AddRun(runs, {length + from, 0, to - from, true});
+      AddRun(copy.runs, {copy.length + done, at + done, from - done, false});
+      AddRun(copy.runs, {copy.length + from, 0, to - from, true});
       done = to;
     }
-    AddRun(runs, {length + done, at + done, fromDrive - done, false});
-    AddRun(runs, {length + fromDrive, 0, count - fromDrive, true});
-    length += count;
+    AddRun(copy.runs, {copy.length + done, at + done, fromDrive - done, false});
+    AddRun(copy.runs, {copy.length + fromDrive, 0, count - fromDrive, true});
+    copy.length += count;
   }
-  if (!CloseOrHalt(context, *out, sector)) return 0;
-  const std::string path = out->path;
-  out.reset();
+  if (!CloseOrHalt(context, out, copy.sector)) return Step::kHalted;
+  const std::string path = out.path;
+  copy.out.reset();
 
   base::FileRecord record;
   record.path = rules.AfterClose(path, context.sink);
-  record.type = context.type;
-  record.firstSector = sector;
-  record.length = length;
-  record.runs = std::move(runs);
+  record.type = copy.type;
+  record.firstSector = copy.sector;
+  record.length = copy.length;
+  record.runs = std::move(copy.runs);
   context.reporter.OnFile(record);
+  return Step::kDone;
+}
+
+}  // namespace
+
+int CopyOutTo(uint64_t sector, CarveContext& context, const std::string& folder,
+              const std::string& path, uint64_t boundSectors, CopyRules& rules) {
+  WaitingCopy copy;
+  copy.out = CreateOrTell(context, folder, path, sector);
+  if (!copy.out) return 0;
+  copy.type = context.type;
+  copy.sector = sector;
+  copy.offset = sector * platform::kSectorSize;
+  copy.remaining = boundSectors;
+
+  // The copy buffer starts zeroed: a first read shorter than an end marker
+  // then yields zeros, never bytes left in memory by an earlier file.
+  std::memset(context.copyBuffer, 0, kChunkBytes);
+  const bool mayWait = context.copyHorizon != UINT64_MAX &&
+                       context.waiting.size() < kMostWaiting;
+  const Step step = Advance(copy, rules, context, mayWait ? context.copyHorizon : UINT64_MAX);
+  if (step == Step::kHalted) return 0;
+  if (step == Step::kWaiting) {
+    copy.rules = rules.Keep();
+    if (copy.rules) {
+      context.waiting.push_back(std::move(copy));
+    } else if (Advance(copy, rules, context, UINT64_MAX) == Step::kHalted) {
+      return 0;
+    }
+  }
   return 1;
+}
+
+int CopyOut(uint64_t sector, CarveContext& context, const std::string& folder,
+            const char* extension, uint64_t boundSectors, CopyRules& rules) {
+  return CopyOutTo(sector, context, folder, OutputPath(folder, sector, extension), boundSectors,
+                   rules);
+}
+
+bool ResumeCopies(CarveContext& context) {
+  auto& waiting = context.waiting;
+  for (size_t i = 0; i < waiting.size();) {
+    WaitingCopy& copy = waiting[i];
+    const Step step = Advance(copy, *copy.rules, context, context.copyHorizon);
+    if (step == Step::kWaiting) {
+      ++i;
+      continue;
+    }
+    waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(i));
+    if (step == Step::kHalted) return false;
+  }
+  return true;
+}
+
+uint64_t SettleCopies(CarveContext& context, bool abandon) {
+  uint64_t earliest = UINT64_MAX;
+  if (!abandon) {
+    // Onwards with the copies alone, the floor at the one furthest behind.
+    while (!context.waiting.empty()) {
+      uint64_t floor = UINT64_MAX;
+      for (const WaitingCopy& copy : context.waiting) floor = std::min(floor, copy.offset);
+      context.source.SetFloor(floor);
+      context.copyHorizon = floor + kCopyLead;
+      if (!ResumeCopies(context)) {
+        earliest = context.halt.sector;
+        break;
+      }
+    }
+  }
+  for (WaitingCopy& copy : context.waiting) {
+    copy.out->Remove();
+    earliest = std::min(earliest, copy.sector);
+  }
+  context.waiting.clear();
+  return earliest;
 }
 
 }  // namespace carvers

@@ -61,6 +61,9 @@ class SourceReader {
   // delivered, unreadable sectors included.
   uint32_t ReadSectors(uint64_t offset, uint8_t* buffer, uint32_t sectors,
                        std::vector<uint32_t>* unreadable);
+  // Tells where the scan is: nothing before `offset` is wanted again soon
+  // (a reader that keeps blocks may drop them and read ahead from there).
+  virtual void SetFloor(uint64_t offset) { (void)offset; }
   // The errno of the last failed read, 0 before any.
   int lastError() const { return error_; }
   // Whether a read said the device is no longer there (ENODEV, ENXIO).
@@ -123,6 +126,25 @@ struct CopyHalt {
   std::string path;
 };
 
+class CopyRules;
+
+// How far past the start of the chunk in hand a copy may read before it
+// waits for the scan: within the blocks the read cache holds ahead.
+constexpr uint64_t kCopyLead = 2u << 20;
+
+// A copy that waits for the scan to catch up with it: the file in hand, its
+// rules and where its next pass starts (see CarveContext::copyHorizon).
+struct WaitingCopy {
+  std::unique_ptr<OutputFile> out;
+  std::unique_ptr<CopyRules> rules;
+  const char* type = "";
+  uint64_t sector = 0;     // the file's first sector
+  uint64_t offset = 0;     // drive byte offset of the next pass
+  uint64_t length = 0;     // bytes written so far
+  uint64_t remaining = 0;  // sectors still to copy
+  std::vector<base::ByteRun> runs;
+};
+
 // What a carver works with during one scan.
 struct CarveContext {
   SourceReader& source;
@@ -140,6 +162,13 @@ struct CarveContext {
   const std::atomic<bool>* stop = nullptr;
   // Set when a copy ended the scan.
   CopyHalt halt;
+  // Below UINT64_MAX, a copy of known length does not read the drive past
+  // this byte offset by itself: it waits in `waiting` and the scan moves it
+  // on as it reads on (ResumeCopies), so that the scan and the copy share
+  // each read of the drive however long the file. The scan keeps the
+  // horizon a little ahead of the chunk in hand.
+  uint64_t copyHorizon = UINT64_MAX;
+  std::vector<WaitingCopy> waiting;
 };
 
 // The folder is passed by reference: the carvers only read it, and a sector
@@ -188,6 +217,16 @@ class CopyRules {
     (void)sink;
     return path;
   }
+  // Returns: a copy of these rules in their present state when a copy under
+  // them may wait for the scan (their hooks use nothing but the bytes of the
+  // pass in hand), else null: such a copy runs to its end at once.
+  virtual std::unique_ptr<CopyRules> Keep() const { return nullptr; }
+};
+
+// A copy of up to the bound's sectors with no end rule: it may wait.
+class FixedCopy : public CopyRules {
+ public:
+  std::unique_ptr<CopyRules> Keep() const override { return std::make_unique<FixedCopy>(); }
 };
 
 // Ends the copy right after the first occurrence of a marker in a pass
@@ -213,6 +252,21 @@ class MarkerEnd : public CopyRules {
 // written into the root of the file system.
 int CopyOut(uint64_t sector, CarveContext& context, const std::string& folder,
             const char* extension, uint64_t boundSectors, CopyRules& rules);
+
+// CopyOut into `path` (the name already built). Returns: as CopyOut.
+int CopyOutTo(uint64_t sector, CarveContext& context, const std::string& folder,
+              const std::string& path, uint64_t boundSectors, CopyRules& rules);
+
+// Moves every waiting copy on up to context.copyHorizon; a copy that reaches
+// its end is closed and reported. Returns: false when one halted the scan
+// (context.halt says which; the others still wait).
+bool ResumeCopies(CarveContext& context);
+
+// Ends the waiting copies of a scan that ends. Unless `abandon`, each is
+// copied to its end first (moving `source`'s floor along with them); a copy
+// that halts, and with `abandon` every one, has its file removed. Returns:
+// the first sector of the earliest file removed, UINT64_MAX when none.
+uint64_t SettleCopies(CarveContext& context, bool abandon);
 
 // Creates `path` in `folder` through the sink; when it cannot be created
 // (also for an empty folder text), the reporter hears kCreateFailed with the

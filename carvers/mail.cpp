@@ -63,7 +63,7 @@ int CarvePst(uint64_t sector, SectorBytes bytes, const std::string& folder,
               CarveContext& context) {
   if (std::memcmp(bytes.data, kPstSignature, sizeof(kPstSignature)) != 0) return 0;
   const uint64_t bound = SectorsFor(ReadLe32(bytes.data + kPstSizeOffset));
-  CopyRules rules;
+  FixedCopy rules;
   return CopyOut(sector, context, folder, "pst", bound, rules);
 }
 

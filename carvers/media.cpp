@@ -34,7 +34,7 @@ bool Has(SectorBytes bytes, size_t offset, const uint8_t (&expected)[N]) {
 // A copy of a fixed number of sectors with no end detection.
 int CopyFixed(uint64_t sector, CarveContext& context, const std::string& folder,
               const char* extension, uint64_t bound) {
-  CopyRules rules;
+  FixedCopy rules;
   return CopyOut(sector, context, folder, extension, bound, rules);
 }
 

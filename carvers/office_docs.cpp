@@ -94,7 +94,7 @@ int CarveDoc(uint64_t sector, SectorBytes bytes, const std::string& folder,
 int CarveExcel(uint64_t sector, SectorBytes bytes, const std::string& folder,
               CarveContext& context) {
   if (!IsCompoundFile(sector, context.source, bytes, kExcelKind, sizeof(kExcelKind))) return 0;
-  CopyRules rules;
+  FixedCopy rules;
   return CopyOut(sector, context, folder, "xls", CompoundBound(bytes, 2), rules);
 }
 

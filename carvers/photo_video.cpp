@@ -87,40 +87,41 @@ class DriveView : public formats::ByteView {
   uint64_t windowLength_ = 0;
 };
 
-// Copies exactly `length` bytes from `sector` on into SECTOR.ext ("0.ext" at
-// sector 0), reports the file, and sets its modification time to the
-// capture time when the file holds one.
+// A copy of exactly a walk's length, which then gets the capture time as its
+// modification time when the file holds one.
+class ExactLength : public CopyRules {
+ public:
+  explicit ExactLength(const formats::Walk& walk)
+      : left_(walk.length), captured_(walk.captured.known),
+        seconds_(captured_ ? CaptureSeconds(walk.captured) : 0) {}
+  uint32_t EndOfPass(uint8_t* buffer, uint32_t count, uint64_t& remaining) override {
+    (void)buffer;
+    const uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(count, left_));
+    left_ -= take;
+    if (left_ == 0) remaining = 0;
+    return take;
+  }
+  std::string AfterClose(const std::string& path, FileSink& sink) override {
+    if (captured_) sink.SetModified(path, seconds_);
+    return path;
+  }
+  std::unique_ptr<CopyRules> Keep() const override { return std::make_unique<ExactLength>(*this); }
+
+ private:
+  uint64_t left_;
+  bool captured_;
+  int64_t seconds_;
+};
+
+// Copies exactly the walk's length from `sector` on into SECTOR.ext ("0.ext"
+// at sector 0), as every copy does: an unreadable sector is a hole of zeros,
+// the drive's end ends the file. Returns: as CopyOut.
 int CopyExact(uint64_t sector, CarveContext& context, const std::string& folder,
               const formats::Walk& walk) {
   const std::string name = (sector == 0 ? std::string("0") : base::FormatDecimal(sector));
-  std::unique_ptr<OutputFile> out =
-      CreateOrTell(context, folder, folder + "/" + name + "." + walk.extension, sector);
-  if (!out) return 0;
-  const std::string path = out->path;
-  uint8_t* const buffer = context.copyBuffer;
-  base::FileRecord record;
-  record.path = path;
-  record.type = context.type;
-  record.firstSector = sector;
-  uint64_t done = 0;
-  while (done < walk.length) {
-    const uint64_t want64 = std::min<uint64_t>(walk.length - done, kChunkBytes);
-    const uint32_t pass = static_cast<uint32_t>((want64 + kSector - 1) / kSector * kSector);
-    uint32_t got = 0;
-    const uint64_t at = sector * kSector + done;
-    const bool ok = context.source.ReadAt(at, buffer, pass, &got);
-    uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(ok ? got : 0, want64));
-    if (take == 0) break;  // the drive ended or could not be read: the file ends here
-    if (!WriteOrHalt(context, *out, sector, buffer, take)) return 0;
-    AddRun(record.runs, {done, at, take, false});
-    done += take;
-  }
-  if (!CloseOrHalt(context, *out, sector)) return 0;
-  out.reset();
-  record.length = done;
-  if (walk.captured.known) context.sink.SetModified(path, CaptureSeconds(walk.captured));
-  context.reporter.OnFile(record);
-  return 1;
+  ExactLength rules(walk);
+  return CopyOutTo(sector, context, folder, folder + "/" + name + "." + walk.extension,
+                   SectorsFor(walk.length), rules);
 }
 
 bool IsStill(const formats::Walk& w) { return w.family == formats::Family::Still; }

@@ -296,6 +296,9 @@ void CachedReader::ReadAhead() {
       for (uint64_t k = 0; k < shape_.ahead && target == UINT64_MAX; ++k) {
         const uint64_t b = base + k;
         if (b >= endBlock) break;
+        // A copy that asked for blocks the scan has passed since is done
+        // with them: nothing behind the scan is read ahead.
+        if (b < floorBlock_) continue;
         if (Find(b) == nullptr) target = b;
       }
       if (target != UINT64_MAX) break;

@@ -44,7 +44,7 @@ class CachedReader : public SourceReader {
   // Tells where the scan is: nothing before `offset` is wanted again soon,
   // and the reader thread reads ahead from there. The block that holds
   // `offset` stays in memory until the next call.
-  void SetFloor(uint64_t offset);
+  void SetFloor(uint64_t offset) override;
   // Returns: the `count` bytes at `offset` where they lie in memory, read
   // whole, when they are all within the block of the last SetFloor and
   // before the end of the drive; else null (ReadAt then says why). Valid

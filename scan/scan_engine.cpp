@@ -17,6 +17,19 @@ constexpr uint64_t kSector = base::kSectorBytes;
 // retrying them sector by sector until a chunk reads whole again.
 constexpr uint64_t kRetryPause = 16u << 20;
 
+// A copy was cut short (its file removed): a stop asked for, or a write that
+// failed. A later run from the file's sector gives the files this run did not.
+void Halted(const carvers::CopyHalt& halt, base::RunEnd& end) {
+  end.resumeSector = halt.sector;
+  if (halt.error == 0) {
+    end.outcome = base::RunOutcome::kStopped;
+  } else {
+    end.outcome = base::RunOutcome::kFailed;
+    end.error = halt.error;
+    end.why = "could not write " + halt.path + ": " + std::strerror(halt.error);
+  }
+}
+
 }  // namespace
 
 FirstByteFilter BuildFirstByteFilter(const std::vector<TypeToScan>& types) {
@@ -43,7 +56,7 @@ base::RunEnd RunScan(const ScanSettings& settings, base::Reporter& reporter) {
   carvers::FileSink& sink = settings.sink != nullptr ? *settings.sink : plainSink;
   base::AlignedBuffer chunk = base::MakeAlignedBuffer(base::kChunkBytes);
   base::AlignedBuffer copy = base::MakeAlignedBuffer(base::kChunkBytes);
-  carvers::CarveContext context{source, sink, reporter, "", 0, copy.get(), settings.stop, {}};
+  carvers::CarveContext context{source, sink, reporter, "", 0, copy.get(), settings.stop, {}, UINT64_MAX, {}};
   const FirstByteFilter filter = BuildFirstByteFilter(settings.types);
   if (!chunk || !copy) {
     end.outcome = base::RunOutcome::kFailed;
@@ -58,6 +71,14 @@ base::RunEnd RunScan(const ScanSettings& settings, base::Reporter& reporter) {
   base::UnreadableTally unreadable(reporter);
   // Bytes of the chunks in a row whose read failed whole.
   uint64_t failedInARow = 0;
+  // The copies still waiting when the scan ends: copied to their ends, or
+  // removed when the run was stopped or failed (a later run then goes on
+  // from the first of them).
+  auto settle = [&](bool abandon) {
+    const uint64_t removed = carvers::SettleCopies(context, abandon);
+    if (!abandon && context.halt.halted) Halted(context.halt, end);
+    if (removed < end.resumeSector) end.resumeSector = removed;
+  };
   uint64_t c = settings.start;
   for (;;) {
     // The buffer is offered as if zeroed before the read: the bytes a short
@@ -107,12 +128,18 @@ base::RunEnd RunScan(const ScanSettings& settings, base::Reporter& reporter) {
     }
     if (got < base::kChunkBytes) std::memset(chunk.get() + got, 0, base::kChunkBytes - got);
     if (ok && got == 0) {
-      end.outcome = base::RunOutcome::kEndOfDrive;
       end.resumeSector = c;
-      reporter.OnNotice(base::Notice::kEndOfDrive, "");
+      settle(false);
+      if (!context.halt.halted) {
+        end.outcome = base::RunOutcome::kEndOfDrive;
+        reporter.OnNotice(base::Notice::kEndOfDrive, "");
+      }
       break;
     }
-    for (uint32_t i = 0; i < base::kChunkSectors; ++i) {
+    // Copies that wait for the scan read on as far as it now is.
+    context.copyHorizon = c * kSector + carvers::kCopyLead;
+    const bool copiesOn = carvers::ResumeCopies(context);
+    for (uint32_t i = 0; copiesOn && i < base::kChunkSectors; ++i) {
       const uint8_t* sector = data + i * kSector;
       uint32_t candidates = filter[sector[0]];
       while (candidates != 0) {
@@ -127,18 +154,7 @@ base::RunEnd RunScan(const ScanSettings& settings, base::Reporter& reporter) {
       if (context.halt.halted) break;
     }
     if (context.halt.halted) {
-      // A copy was cut short (its file removed): a stop asked for, or a
-      // write that failed. A later run from the file's sector gives the
-      // files this run did not.
-      end.resumeSector = context.halt.sector;
-      if (context.halt.error == 0) {
-        end.outcome = base::RunOutcome::kStopped;
-      } else {
-        end.outcome = base::RunOutcome::kFailed;
-        end.error = context.halt.error;
-        end.why =
-            "could not write " + context.halt.path + ": " + std::strerror(context.halt.error);
-      }
+      Halted(context.halt, end);
       break;
     }
     base::Progress progress;
@@ -158,6 +174,7 @@ base::RunEnd RunScan(const ScanSettings& settings, base::Reporter& reporter) {
       break;
     }
   }
+  settle(context.halt.halted || end.outcome == base::RunOutcome::kStopped);
   unreadable.Finish(end, source.lastError());
   reporter.OnEnd(end);
   return end;

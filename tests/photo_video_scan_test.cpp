@@ -15,6 +15,7 @@
 #include "scan/file_types.h"
 #include "scan/scan_engine.h"
 #include "tests/support/carve.h"
+#include "tests/support/fault_device.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/scripted_shell.h"
 #include "tests/support/run.h"
@@ -212,6 +213,32 @@ TEST_F(PhotoVideoScan, AStreamStartingOnAChunksLastSectorIsFound) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadFile(dir / "out/VIDEO/511.m2ts"), m2ts);
   EXPECT_EQ(ReadFile(dir / "out/VIDEO/1023.mts"), mts);
+}
+
+// An unreadable sector inside a movie's media data: the movie keeps its
+// length, with 512 zero bytes where the sector was, and says so in its runs.
+TEST_F(PhotoVideoScan, AnUnreadableSectorInAMovieIsAHole) {
+  Card card;
+  card.Filler(16);
+  const Bytes movie = Sample("movie.mkv");
+  const uint64_t first = card.Lay(movie);
+  card.Filler(16);
+  const uint64_t bad = first + movie.size() / 512 / 2;
+  TempDir dir;
+  testing_support::WriteFile(dir / "card.img", card.bytes());
+  auto device = platform::FaultyDevice::Open(dir / "card.img", {bad});
+  ASSERT_TRUE(device);
+  scan::ScanSettings settings;
+  settings.source = device.get();
+  settings.end = card.bytes().size() / 512;
+  settings.types = {{scan::FileTypes()[static_cast<size_t>(scan::FindType("video"))].type,
+                     dir.path()}};
+  base::Reporter none;
+  scan::RunScan(settings, none);
+  Bytes want = movie;
+  std::fill(want.begin() + static_cast<long>((bad - first) * 512),
+            want.begin() + static_cast<long>((bad - first + 1) * 512), 0);
+  EXPECT_EQ(ReadFile(dir / (std::to_string(first) + ".mkv")), want);
 }
 
 // Seconds since 1970 of a camera's wall-clock time, taken as the machine's local time.

@@ -217,4 +217,89 @@ TEST(ScanEngine, ADriveThatIsGoneEndsTheScanAtOnce) {
   EXPECT_LE(device.failed, 3) << "reads went on after the drive was gone";
 }
 
+// Bitmaps longer than the read cache on a card whose sectors start with no
+// other signature: the copies wait for the scan and share its reads.
+class LongCopies : public ::testing::Test {
+ protected:
+  static constexpr uint64_t kSectors = 48 * 1024;  // 24 MiB
+  void SetUp() override {
+    Bytes& b = image.bytes();
+    for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(i % 251);
+    PutBitmap(8, 12u << 20);             // longer than the cache
+    PutBitmap(4096, 6u << 20);           // starts within the first
+    PutBitmap(kSectors - 2048, 3u << 20);  // runs past the drive's end
+    image.WriteTo(dir / "card.img");
+    device = platform::FaultyDevice::Open(dir / "card.img", {});
+    ASSERT_TRUE(device);
+    std::filesystem::create_directories(out);
+    settings.source = device.get();
+    settings.end = kSectors;
+    settings.types = {{TypeNamed("bmp"), out}};
+  }
+  void PutBitmap(uint64_t sector, uint32_t size) {
+    Bytes header = {'B', 'M', static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8),
+                    static_cast<uint8_t>(size >> 16), static_cast<uint8_t>(size >> 24)};
+    image.PutSector(sector, header);
+    sizes[sector] = size;
+  }
+  // The bytes a file from `sector` holds: its size, cut at the drive's end.
+  Bytes Expected(uint64_t sector) const {
+    const Bytes& b = const_cast<ImageBuilder&>(image).bytes();
+    const size_t from = sector * 512;
+    const size_t to = std::min<size_t>(from + sizes.at(sector), b.size());
+    return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from),
+                 b.begin() + static_cast<std::ptrdiff_t>(to));
+  }
+
+  TempDir dir;
+  const std::string out = dir / "out";
+  ImageBuilder image{kSectors};
+  std::map<uint64_t, uint32_t> sizes;
+  std::unique_ptr<platform::FaultyDevice> device;
+  scan::ScanSettings settings;
+  RecordingReporter reporter;
+};
+
+TEST_F(LongCopies, EveryFileIsWholeAndTheDriveIsReadOnce) {
+  const base::RunEnd end = scan::RunScan(settings, reporter);
+  EXPECT_EQ(end.outcome, base::RunOutcome::kEndOfDrive);
+  ASSERT_EQ(reporter.files.size(), 3u);
+  for (const base::FileRecord& f : reporter.files) {
+    EXPECT_EQ(ReadFile(f.path), Expected(f.firstSector)) << f.path;
+    EXPECT_EQ(f.length, Expected(f.firstSector).size()) << f.path;
+    ASSERT_EQ(f.runs.size(), 1u);
+    EXPECT_EQ(f.runs[0].driveOffset, f.firstSector * 512);
+  }
+  EXPECT_EQ(device->ReadBytes(), kSectors * 512);
+}
+
+// A scan of a range ends at its end, but the files it found are copied whole.
+TEST_F(LongCopies, AFileFoundInTheRangeIsCopiedPastItsEnd) {
+  settings.end = 1024;
+  const base::RunEnd end = scan::RunScan(settings, reporter);
+  ASSERT_EQ(reporter.files.size(), 1u);
+  EXPECT_EQ(ReadFile(reporter.files[0].path), Expected(8));
+  EXPECT_EQ(end.resumeSector, 2048u);  // the chunk past the range's end is scanned too
+}
+
+// A stop while copies wait removes their files: the run goes on from the
+// first of them.
+TEST_F(LongCopies, AStopRemovesTheWaitingFilesAndGoesOnFromTheFirst) {
+  std::atomic<bool> stop{false};
+  settings.stop = &stop;
+  class StopLater : public RecordingReporter {
+   public:
+    explicit StopLater(std::atomic<bool>& stop) : stop_(stop) {}
+    void OnProgress(const base::Progress& p) override {
+      if (p.at >= 8192) stop_ = true;
+    }
+    std::atomic<bool>& stop_;
+  } stopper(stop);
+  const base::RunEnd end = scan::RunScan(settings, stopper);
+  EXPECT_EQ(end.outcome, base::RunOutcome::kStopped);
+  EXPECT_EQ(end.resumeSector, 8u);
+  EXPECT_TRUE(stopper.files.empty());
+  EXPECT_TRUE(FilesIn(out).empty());
+}
+
 }  // namespace

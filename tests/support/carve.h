@@ -34,7 +34,7 @@ inline int Carve(carvers::CarveFn carve, uint64_t sector, platform::Device& devi
   carvers::FileSink sink;
   ShellReporter reporter(shell);
   base::AlignedBuffer copy = base::MakeAlignedBuffer(carvers::kChunkBytes);
-  carvers::CarveContext context{source, sink, reporter, "", 0, copy.get(), nullptr, {}};
+  carvers::CarveContext context{source, sink, reporter, "", 0, copy.get(), nullptr, {}, UINT64_MAX, {}};
   return carve(sector, bytes, folder, context);
 }
 

@@ -29,7 +29,9 @@ bool FaultyDevice::Read(void* buffer, uint32_t count, uint32_t* got) {
       return false;
     }
   }
-  return inner_->Read(buffer, count, got);
+  const bool ok = inner_->Read(buffer, count, got);
+  readBytes_ += *got;
+  return ok;
 }
 
 bool FaultyDevice::Write(const void* buffer, uint32_t count, uint32_t* written) {

@@ -22,6 +22,8 @@ class FaultyDevice : public DeviceWrapper {
 
   void FailWritesFrom(uint64_t offset) { failWritesFrom_ = offset; }
   uint64_t ReadCalls() const { return readCalls_; }
+  // Bytes delivered by reads so far.
+  uint64_t ReadBytes() const { return readBytes_; }
 
   bool Read(void* buffer, uint32_t count, uint32_t* got) override;
   bool Write(const void* buffer, uint32_t count, uint32_t* written) override;
@@ -30,6 +32,7 @@ class FaultyDevice : public DeviceWrapper {
   std::set<uint64_t> bad_;
   uint64_t failWritesFrom_ = UINT64_MAX;
   uint64_t readCalls_ = 0;
+  uint64_t readBytes_ = 0;
 };
 
 }  // namespace platform
