@@ -4,6 +4,10 @@
 #include <cstring>
 #include <iterator>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace base {
 namespace {
 
@@ -23,6 +27,40 @@ int32_t FindByte(const uint8_t* buffer, int32_t from, int32_t n, uint8_t c) {
   const void* hit = std::memchr(buffer + from, c, static_cast<size_t>(n - from));
   return hit ? static_cast<int32_t>(static_cast<const uint8_t*>(hit) - buffer) : -1;
 }
+
+// FindMarker for a marker whose first two bytes are no letters: the first p
+// in [0, n - k] where the marker lies, found by looking for its first two
+// bytes together, 16 offsets at a time.
+int32_t FindExactPair(const uint8_t* buffer, int32_t n, const uint8_t* marker, int32_t k) {
+  const int32_t last = n - k;  // the last offset where the marker fits
+  int32_t p = 0;
+#ifdef __SSE2__
+  const __m128i first = _mm_set1_epi8(static_cast<char>(marker[0]));
+  const __m128i second = _mm_set1_epi8(static_cast<char>(marker[1]));
+  // Offsets p .. p + 15 need the bytes up to p + 16.
+  for (; p + 16 < n && p <= last; p += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer + p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer + p + 1));
+    unsigned hits = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, second))));
+    while (hits != 0) {
+      const int32_t at = p + __builtin_ctz(hits);
+      if (at > last) return n + 10;
+      if (EqualIgnoringCase(buffer + at, marker, k)) return at + 1;
+      hits &= hits - 1;
+    }
+  }
+#endif
+  for (; p <= last; ++p) {
+    if (buffer[p] == marker[0] && buffer[p + 1] == marker[1] &&
+        EqualIgnoringCase(buffer + p, marker, k)) {
+      return p + 1;
+    }
+  }
+  return n + 10;
+}
+
+bool IsLetter(uint8_t c) { return Upper(c) != Lower(c); }
 
 }  // namespace
 
@@ -53,6 +91,10 @@ std::string FormatDecimal(uint64_t value) {
 
 int32_t FindMarker(const uint8_t* buffer, int32_t n, const uint8_t* marker, int32_t k) {
   if (n < k) return 0;
+  // Without a letter in front, candidates are simply taken in order.
+  if (k >= 2 && !IsLetter(marker[0]) && !IsLetter(marker[1])) {
+    return FindExactPair(buffer, n, marker, k);
+  }
   const uint8_t upper = Upper(marker[0]);
   const uint8_t lower = Lower(marker[0]);
   int32_t start = 0;

@@ -101,7 +101,11 @@ void CachedReader::MarkUnreadable(uint64_t firstSector, uint64_t sectors) {
 void CachedReader::SetFloor(uint64_t offset) {
   {
     std::lock_guard<std::mutex> lock(mu_);
-    floorBlock_ = offset / shape_.blockBytes;
+    const uint64_t block = offset / shape_.blockBytes;
+    // The reader thread has nothing new to do until the scan enters
+    // another block: a wake-up per chunk would cost a system call each.
+    if (block == floorBlock_) return;
+    floorBlock_ = block;
   }
   changed_.notify_all();
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <cstring>
 
 namespace {
@@ -63,6 +65,34 @@ TEST(FindMarker, TriesUpperCaseCandidatesBeforeLowerCase) {
   // Letters after the first compare without case; other bytes exactly.
   EXPECT_EQ(Find("..EoF\n", std::string("EOF\n")), 3);
   EXPECT_EQ(Find("..EOF\r\n", std::string("EOF\n")), 17);
+}
+
+// Markers that start with two non-letters are found 16 offsets at a time:
+// on buffers thick with their first byte, at every length and at every
+// offset from the end, the result is the first offset where the marker fits.
+TEST(FindMarker, MarkersWithoutLettersAreFoundAtTheirFirstPlaceWhateverTheLength) {
+  std::mt19937 gen(5);
+  const std::string markers[] = {std::string("\xFF\xD9", 2), std::string("\xFF\xD9zZ", 4),
+                                 std::string("\x00\x00\x01", 3)};
+  for (const std::string& marker : markers) {
+    for (int32_t n = 0; n < 80; ++n) {
+      for (int trial = 0; trial < 20; ++trial) {
+        std::string buffer(static_cast<size_t>(n) + 2, '\0');  // 2 bytes past n
+        for (char& c : buffer) c = "\xFF\xD9\x00\x01zZ"[gen() % 6];
+        int32_t want = n < static_cast<int32_t>(marker.size()) ? 0 : n + 10;
+        for (int32_t p = 0; want == n + 10 && p + static_cast<int32_t>(marker.size()) <= n; ++p) {
+          std::string here = buffer.substr(static_cast<size_t>(p), marker.size());
+          for (size_t i = 0; i < here.size(); ++i) {
+            if (here[i] == 'z') here[i] = 'Z';
+          }
+          std::string upper = marker;
+          for (char& c : upper) c = c == 'z' ? 'Z' : c;
+          if (here == upper) want = p + 1;
+        }
+        ASSERT_EQ(Find(buffer, marker, n), want) << "n " << n << " trial " << trial;
+      }
+    }
+  }
 }
 
 }  // namespace
