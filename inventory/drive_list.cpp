@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <optional>
 
 #include "platform/devtree.h"
 #include "platform/drive_facts.h"
@@ -246,9 +247,18 @@ void FillParentNames(app::WindowModel& w, const platform::DeviceTree& tree) {
 
 void FillDriveGeometry(app::WindowModel& w) {
   app::Control& list = w.driveList();
+  const platform::MachineSources& sources = w.management().sources();
+  // One listing of the disks for all rows, made at the first row that needs it.
+  std::optional<std::vector<platform::WholeDisk>> disks;
   for (size_t row = 0; row < list.rows.size(); ++row) {
+    const std::string name = Cell(list, row, kDeviceNameColumn);
+    if (!disks && platform::PhysicalDriveIndex(Lower(name)) >= 0) {
+      disks = platform::ListWholeDisks(sources.sysRoot, sources.mountInfo);
+    }
     platform::DiskGeometry g;
-    if (!QueryDriveGeometry(w, platform::kDevicePrefix + Cell(list, row, kDeviceNameColumn), &g)) {
+    const std::string path = platform::kDevicePrefix + name;
+    if (!(disks ? platform::QueryGeometry(sources, *disks, path, &g)
+                : QueryDriveGeometry(w, path, &g))) {
       continue;
     }
     const uint64_t capacity = static_cast<uint64_t>(g.cylinders) * g.tracksPerCylinder *

@@ -314,14 +314,22 @@ bool DeviceTree::PathDeviceId(const std::string& path, std::string* id) const {
   return true;
 }
 
-bool QueryGeometry(const MachineSources& sources, const std::string& path,
-                   DiskGeometry* geometry) {
+namespace {
+
+// QueryGeometry over `disks`, or over a listing of its own when that is null.
+bool GeometryOfPath(const MachineSources& sources, const std::vector<WholeDisk>* disks,
+                    const std::string& path, DiskGeometry* geometry) {
   const std::string name = StripDevicePrefix(path);
   std::string lower = name;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const int index = PhysicalDriveIndex(lower);
   if (index >= 0) {
-    for (const WholeDisk& disk : ListWholeDisks(sources.sysRoot, sources.mountInfo)) {
+    std::vector<WholeDisk> listed;
+    if (!disks) {
+      listed = ListWholeDisks(sources.sysRoot, sources.mountInfo);
+      disks = &listed;
+    }
+    for (const WholeDisk& disk : *disks) {
       if (disk.number == index) return SysfsSize(sources.sysRoot + "/block/" + disk.name, geometry);
     }
     return false;
@@ -336,6 +344,18 @@ bool QueryGeometry(const MachineSources& sources, const std::string& path,
   if (SysfsSize(BlockDirOfNode(sources, name), geometry)) return true;
   DeviceHandle device = OpenPath(name, Access::kRead);
   return device && GeometryOf(*device, geometry);
+}
+
+}  // namespace
+
+bool QueryGeometry(const MachineSources& sources, const std::string& path,
+                   DiskGeometry* geometry) {
+  return GeometryOfPath(sources, nullptr, path, geometry);
+}
+
+bool QueryGeometry(const MachineSources& sources, const std::vector<WholeDisk>& disks,
+                   const std::string& path, DiskGeometry* geometry) {
+  return GeometryOfPath(sources, &disks, path, geometry);
 }
 
 }  // namespace platform

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/device.h"
+#include "platform/drives.h"
 #include "platform/wbem.h"
 
 namespace platform {
@@ -80,6 +81,11 @@ class DeviceTree {
 // or its size cannot be read.
 bool QueryGeometry(const MachineSources& sources, const std::string& path,
                    DiskGeometry* geometry);
+// As above, with `disks` (what ListWholeDisks gave) as the listing that
+// physicaldriveN is looked up in, so that a caller asking for many drives
+// lists the disks once.
+bool QueryGeometry(const MachineSources& sources, const std::vector<WholeDisk>& disks,
+                   const std::string& path, DiskGeometry* geometry);
 
 // Reads a sysfs attribute: its first line, trailing blanks cut. False when
 // it is missing or cannot be read.
