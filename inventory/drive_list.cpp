@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <optional>
 
 #include "platform/devtree.h"
 #include "platform/drive_facts.h"
@@ -46,17 +47,6 @@ constexpr long kNextTimeoutMs = 2000;
 
 using base::Lower;
 
-// Whether `text` begins with the identifier `prefix`, letter case aside,
-// over the prefix's length. Identifiers are paths in the device tree, so a
-// text that goes on below the prefix ("a/b/c" after "a/b") names one of its
-// children, not the device itself, and does not match.
-bool BeginsWithNoCase(const std::string& text, const std::string& prefix) {
-  if (text.size() < prefix.size() || Lower(text.substr(0, prefix.size())) != Lower(prefix)) {
-    return false;
-  }
-  return text.size() == prefix.size() || text[prefix.size()] != '/';
-}
-
 void SetCell(app::Control& list, size_t row, size_t column, const std::string& text) {
   if (row >= list.rows.size()) return;
   auto& cells = list.rows[row];
@@ -94,7 +84,7 @@ void ErrorHundred(app::WindowModel& w) {
 void FillNameFromId(app::Control& list, size_t row, size_t idColumn, size_t nameColumn,
                     const platform::DeviceTree& tree, const std::string& deviceId) {
   const std::string& id = Cell(list, row, idColumn);
-  if (id.empty() || !BeginsWithNoCase(deviceId, id)) return;
+  if (id.empty() || !platform::BeginsWithDeviceId(deviceId, id)) return;
   std::string description;
   if (tree.Description(deviceId, &description)) SetCell(list, row, nameColumn, description);
 }
@@ -218,9 +208,14 @@ void FillDriveList(app::WindowModel& w) {
 
 void FillDeviceIdentities(app::WindowModel& w, const platform::DeviceTree& tree) {
   app::Control& list = w.driveList();
-  for (const std::string& id : tree.PresentDevices()) {
+  platform::DeviceQuery query;
+  for (size_t row = 0; row < list.rows.size(); ++row) {
+    query.prefixOf.push_back(Cell(list, row, kPnpIdColumn));
+  }
+  // The last matching device in tree order sets a row's cells.
+  for (const std::string& id : tree.MatchingDevices(query)) {
     for (size_t row = 0; row < list.rows.size(); ++row) {
-      if (!BeginsWithNoCase(Cell(list, row, kPnpIdColumn), id)) continue;
+      if (!platform::BeginsWithDeviceId(Cell(list, row, kPnpIdColumn), id)) continue;
       std::string name = id;
       tree.FriendlyName(id, &name);
       SetCell(list, row, kFriendlyNameColumn, name);
@@ -236,7 +231,13 @@ void FillDeviceIdentities(app::WindowModel& w, const platform::DeviceTree& tree)
 
 void FillParentNames(app::WindowModel& w, const platform::DeviceTree& tree) {
   app::Control& list = w.driveList();
-  for (const std::string& id : tree.PresentDevices()) {
+  platform::DeviceQuery query;
+  for (size_t row = 0; row < list.rows.size(); ++row) {
+    query.startingWith.push_back(Cell(list, row, kFatherIdColumn));
+    query.startingWith.push_back(Cell(list, row, kGrandFatherIdColumn));
+  }
+  // The last matching device in tree order sets a row's names.
+  for (const std::string& id : tree.MatchingDevices(query)) {
     for (size_t row = 0; row < list.rows.size(); ++row) {
       FillNameFromId(list, row, kFatherIdColumn, kFatherNameColumn, tree, id);
       FillNameFromId(list, row, kGrandFatherIdColumn, kGrandFatherNameColumn, tree, id);
@@ -246,9 +247,18 @@ void FillParentNames(app::WindowModel& w, const platform::DeviceTree& tree) {
 
 void FillDriveGeometry(app::WindowModel& w) {
   app::Control& list = w.driveList();
+  const platform::MachineSources& sources = w.management().sources();
+  // One listing of the disks for all rows, made at the first row that needs it.
+  std::optional<std::vector<platform::WholeDisk>> disks;
   for (size_t row = 0; row < list.rows.size(); ++row) {
+    const std::string name = Cell(list, row, kDeviceNameColumn);
+    if (!disks && platform::PhysicalDriveIndex(Lower(name)) >= 0) {
+      disks = platform::ListWholeDisks(sources.sysRoot, sources.mountInfo);
+    }
     platform::DiskGeometry g;
-    if (!QueryDriveGeometry(w, platform::kDevicePrefix + Cell(list, row, kDeviceNameColumn), &g)) {
+    const std::string path = platform::kDevicePrefix + name;
+    if (!(disks ? platform::QueryGeometry(sources, *disks, path, &g)
+                : QueryDriveGeometry(w, path, &g))) {
       continue;
     }
     const uint64_t capacity = static_cast<uint64_t>(g.cylinders) * g.tracksPerCylinder *

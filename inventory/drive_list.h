@@ -42,9 +42,11 @@ bool ConnectNamespace(app::WindowModel& w);
 bool ListDiskDrives(app::WindowModel& w);
 bool ConnectAndListDisks(app::WindowModel& w);
 void FillDriveList(app::WindowModel& w);
-// Both passes walk the machine's present devices; FillDriveList hands them
-// one walk of the device tree.
+// Name, father and grandfather ids of each row from the last present device
+// (in tree order) that its PNP id begins with; walks only toward those ids.
 void FillDeviceIdentities(app::WindowModel& w, const platform::DeviceTree& tree);
+// Father and grandfather names of each row from the last present device that
+// begins with its (non-empty) father / grandfather id; walks only near them.
 void FillParentNames(app::WindowModel& w, const platform::DeviceTree& tree);
 void FillDriveGeometry(app::WindowModel& w);
 void FillDriveFacts(app::WindowModel& w);

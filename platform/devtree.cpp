@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/text.h"
 #include "platform/drives.h"
 #include "platform/fs.h"
 
@@ -128,7 +129,79 @@ void CollectDevices(const fs::path& root, const fs::path& dir, std::vector<std::
   }
 }
 
+// A query with its texts lower-cased and the empty ones dropped.
+struct LoweredQuery {
+  explicit LoweredQuery(const DeviceQuery& query) {
+    for (const std::string& text : query.prefixOf) {
+      if (!text.empty()) prefixOf.push_back(base::Lower(text));
+    }
+    for (const std::string& id : query.startingWith) {
+      if (!id.empty()) startingWith.push_back(base::Lower(id));
+    }
+  }
+  std::vector<std::string> prefixOf;
+  std::vector<std::string> startingWith;
+};
+
+bool StartsWith(const std::string& text, const std::string& head) {
+  return text.size() >= head.size() && text.compare(0, head.size(), head) == 0;
+}
+
+// Whether the device `id` matches the query.
+bool Matches(const LoweredQuery& query, const std::string& id) {
+  for (const std::string& text : query.prefixOf) {
+    if (BeginsWithDeviceId(text, id)) return true;
+  }
+  for (const std::string& head : query.startingWith) {
+    if (BeginsWithDeviceId(id, head)) return true;
+  }
+  return false;
+}
+
+// Whether a device below the folder `dir` (an identifier, lower-cased) can
+// match: its path "dir/..." can begin a text of the query, or begin with one
+// of its identifiers and go on there with anything but "/".
+bool MayHoldMatch(const LoweredQuery& query, const std::string& dir) {
+  const std::string below = dir + "/";
+  for (const std::string& text : query.prefixOf) {
+    if (StartsWith(text, below)) return true;
+  }
+  for (const std::string& head : query.startingWith) {
+    if (StartsWith(head, below)) return true;
+    if (dir.size() > head.size() && StartsWith(dir, head) && dir[head.size()] != '/') return true;
+  }
+  return false;
+}
+
+// Collects the device folders below `dir` (identifier `rel`, empty at the
+// root) that match the query, descending only into folders that can hold a
+// match; links and unreadable folders as in CollectDevices.
+void CollectMatching(const fs::path& dir, const std::string& rel, const LoweredQuery& query,
+                     std::vector<std::string>* ids) {
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    const fs::directory_entry& entry = *it;
+    std::error_code typeEc;
+    if (entry.is_symlink(typeEc) || !entry.is_directory(typeEc)) continue;
+    const std::string name = entry.path().filename().string();
+    std::string id = rel.empty() ? name : rel + "/" + name;
+    const std::string lower = base::Lower(id);
+    const bool descend = MayHoldMatch(query, lower);
+    if (id.size() < kDeviceIdBytes && Matches(query, lower) && IsDeviceDir(entry.path())) {
+      ids->push_back(id);
+    }
+    if (descend) CollectMatching(entry.path(), id, query, ids);
+  }
+}
+
 }  // namespace
+
+bool BeginsWithDeviceId(const std::string& text, const std::string& id) {
+  if (text.size() < id.size() || base::Lower(text.substr(0, id.size())) != base::Lower(id)) {
+    return false;
+  }
+  return text.size() == id.size() || text[id.size()] != '/';
+}
 
 DeviceTree::DeviceTree(const MachineSources& sources) : sources_(sources) {}
 
@@ -142,6 +215,21 @@ const std::vector<std::string>& DeviceTree::PresentDevices() const {
     if (!PathDeviceId(image, &id) || IsImage(id)) ids_.push_back(kImagePrefix + image);
   }
   return ids_;
+}
+
+std::vector<std::string> DeviceTree::MatchingDevices(const DeviceQuery& query) const {
+  const LoweredQuery lowered(query);
+  std::vector<std::string> ids;
+  if (lowered.prefixOf.empty() && lowered.startingWith.empty()) return ids;
+  CollectMatching(DevicesRoot(), "", lowered, &ids);
+  std::sort(ids.begin(), ids.end(), TreeOrder);
+  for (const std::string& image : sources_.attachedImages) {
+    std::string id;
+    if (PathDeviceId(image, &id) && !IsImage(id)) continue;
+    id = kImagePrefix + image;
+    if (Matches(lowered, base::Lower(id))) ids.push_back(std::move(id));
+  }
+  return ids;
 }
 
 std::string DeviceTree::DevicesRoot() const { return sources_.sysRoot + "/devices"; }
@@ -226,14 +314,22 @@ bool DeviceTree::PathDeviceId(const std::string& path, std::string* id) const {
   return true;
 }
 
-bool QueryGeometry(const MachineSources& sources, const std::string& path,
-                   DiskGeometry* geometry) {
+namespace {
+
+// QueryGeometry over `disks`, or over a listing of its own when that is null.
+bool GeometryOfPath(const MachineSources& sources, const std::vector<WholeDisk>* disks,
+                    const std::string& path, DiskGeometry* geometry) {
   const std::string name = StripDevicePrefix(path);
   std::string lower = name;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const int index = PhysicalDriveIndex(lower);
   if (index >= 0) {
-    for (const WholeDisk& disk : ListWholeDisks(sources.sysRoot, sources.mountInfo)) {
+    std::vector<WholeDisk> listed;
+    if (!disks) {
+      listed = ListWholeDisks(sources.sysRoot, sources.mountInfo);
+      disks = &listed;
+    }
+    for (const WholeDisk& disk : *disks) {
       if (disk.number == index) return SysfsSize(sources.sysRoot + "/block/" + disk.name, geometry);
     }
     return false;
@@ -248,6 +344,18 @@ bool QueryGeometry(const MachineSources& sources, const std::string& path,
   if (SysfsSize(BlockDirOfNode(sources, name), geometry)) return true;
   DeviceHandle device = OpenPath(name, Access::kRead);
   return device && GeometryOf(*device, geometry);
+}
+
+}  // namespace
+
+bool QueryGeometry(const MachineSources& sources, const std::string& path,
+                   DiskGeometry* geometry) {
+  return GeometryOfPath(sources, nullptr, path, geometry);
+}
+
+bool QueryGeometry(const MachineSources& sources, const std::vector<WholeDisk>& disks,
+                   const std::string& path, DiskGeometry* geometry) {
+  return GeometryOfPath(sources, &disks, path, geometry);
 }
 
 }  // namespace platform

@@ -20,12 +20,26 @@
 #include <vector>
 
 #include "platform/device.h"
+#include "platform/drives.h"
 #include "platform/wbem.h"
 
 namespace platform {
 
 // Identifiers are read into buffers of this size; a longer one cannot be read.
 constexpr size_t kDeviceIdBytes = 1024;
+
+// Whether `text` begins with the device identifier `id`, letter case aside,
+// and does not go on below it: "a/b-1" and "a/b" begin with "a/b", "a/b/c"
+// (a child's path) does not.
+bool BeginsWithDeviceId(const std::string& text, const std::string& id);
+
+// What a walk of the device tree looks for; empty texts are passed over.
+struct DeviceQuery {
+  // A device matches when one of these texts begins with its identifier.
+  std::vector<std::string> prefixOf;
+  // A device matches when its identifier begins with one of these.
+  std::vector<std::string> startingWith;
+};
 
 class DeviceTree {
  public:
@@ -34,6 +48,10 @@ class DeviceTree {
   // Every present device, parents before their children, in path order;
   // attached images last. The tree is walked at the first call, once.
   const std::vector<std::string>& PresentDevices() const;
+
+  // The present devices that match `query` (BeginsWithDeviceId), in the
+  // order of PresentDevices; walks only the folders that can hold a match.
+  std::vector<std::string> MatchingDevices(const DeviceQuery& query) const;
 
   // Each returns false when the device has no such property (or it cannot be
   // read); the output is then left as it was.
@@ -63,6 +81,11 @@ class DeviceTree {
 // or its size cannot be read.
 bool QueryGeometry(const MachineSources& sources, const std::string& path,
                    DiskGeometry* geometry);
+// As above, with `disks` (what ListWholeDisks gave) as the listing that
+// physicaldriveN is looked up in, so that a caller asking for many drives
+// lists the disks once.
+bool QueryGeometry(const MachineSources& sources, const std::vector<WholeDisk>& disks,
+                   const std::string& path, DiskGeometry* geometry);
 
 // Reads a sysfs attribute: its first line, trailing blanks cut. False when
 // it is missing or cannot be read.

@@ -50,13 +50,14 @@ std::string MediaType(const MachineSources& sources, const std::string& blockNam
   return "Fixed hard disk media";
 }
 
-WbemClassObject DiskDrive(const MachineSources& sources, const DeviceTree& tree,
-                          const std::string& deviceId, uint32_t index,
+// `disks` is the listing the drive's number was taken from.
+WbemClassObject DiskDrive(const MachineSources& sources, const std::vector<WholeDisk>& disks,
+                          const DeviceTree& tree, const std::string& deviceId, uint32_t index,
                           const std::string& pnpId, const std::string& blockName) {
   std::string model;
   if (!tree.FriendlyName(pnpId, &model)) model.clear();
   DiskGeometry g;
-  const bool sized = QueryGeometry(sources, deviceId, &g);
+  const bool sized = QueryGeometry(sources, disks, deviceId, &g);
   const uint64_t sectors = sized ? static_cast<uint64_t>(g.cylinders) : 0;
   return WbemClassObject(
       "Win32_DiskDrive",
@@ -79,11 +80,12 @@ class DiskDriveProvider : public WbemProvider {
     if (!SameClass(className)) return false;
     const DeviceTree tree(sources_);
     uint32_t index = 0;
-    for (const WholeDisk& disk : ListWholeDisks(sources_.sysRoot, sources_.mountInfo)) {
+    const std::vector<WholeDisk> disks = ListWholeDisks(sources_.sysRoot, sources_.mountInfo);
+    for (const WholeDisk& disk : disks) {
       std::string pnpId;
       if (!tree.BlockDeviceId(disk.name, &pnpId)) pnpId = "virtual/block/" + disk.name;
       const auto number = static_cast<uint32_t>(disk.number);
-      instances->push_back(DiskDrive(sources_, tree,
+      instances->push_back(DiskDrive(sources_, disks, tree,
                                      "\\\\.\\PHYSICALDRIVE" + std::to_string(number), number,
                                      pnpId, disk.name));
       index = std::max(index, number + 1);
@@ -91,7 +93,8 @@ class DiskDriveProvider : public WbemProvider {
     for (const std::string& path : sources_.attachedImages) {
       std::string pnpId;
       tree.PathDeviceId(path, &pnpId);
-      instances->push_back(DiskDrive(sources_, tree, kDevicePrefix + path, index, pnpId, ""));
+      instances->push_back(
+          DiskDrive(sources_, disks, tree, kDevicePrefix + path, index, pnpId, ""));
       ++index;
     }
     return true;

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
+#include <map>
 
 #include "inventory/drive_list.h"
 #include "tests/support/fixture_window.h"
@@ -117,6 +119,84 @@ TEST(DriveListTest, UnreadableAttributesLeaveTheirCellsEmpty) {
   const auto& sdb = w.dlg.driveList().rows.at(3);
   EXPECT_EQ(sdb[2], sdb[1]);
   EXPECT_EQ(sdb[5], "sd");  // no model: the driver describes the parent
+}
+
+// Rows holding only the given cells, the others "-" so that a cell written
+// by mistake shows.
+std::vector<std::vector<std::string>> RowsWith(
+    const std::vector<std::map<size_t, std::string>>& cells) {
+  std::vector<std::vector<std::string>> rows;
+  for (const auto& row : cells) {
+    rows.emplace_back(inventory::kDriveListColumnCount, "-");
+    for (const auto& [column, text] : row) rows.back()[column] = text;
+  }
+  return rows;
+}
+
+TEST(DriveListTest, IdentitiesComeFromTheLastDeviceThePnpIdBeginsWith) {
+  FixtureWindow w(false);
+  w.machine.AddLookAlikeDevices();
+  const std::string bus = FixtureMachine::kUsbBus;
+  const struct {
+    std::string pnpId;
+    std::vector<std::string> nameFatherGrandFather;
+  } cases[] = {
+      // loop1 begins loop10's id too; loop10 comes after it.
+      {"virtual/block/loop10", {"loop10", "-", "-"}},
+      {"virtual/block/loop1", {"loop1", "-", "-"}},
+      {"VIRTUAL/BLOCK/LOOP10/LOOP10P1", {"loop10p1", "virtual/block/loop10", "-"}},
+      {bus + "/1-2.1/1-2.1:1.0", {"hub iface", bus + "/1-2.1", bus}},
+      {bus + "/1-2", {"port", bus, "pci0000:00/0000:00:14.0"}},
+      {"lnxsystm:00/lnxpwrbn:00", {"power button", "LNXSYSTM:00", "-"}},
+      // An empty cell, no such device, a path below a device: untouched.
+      {"", {"-", "-", "-"}},
+      {"pci0000:00/0000:00:99.0", {"-", "-", "-"}},
+      {bus + "/1-2/nothing", {"-", "-", "-"}},
+  };
+  std::vector<std::map<size_t, std::string>> cells;
+  for (const auto& c : cases) cells.push_back({{inventory::kPnpIdColumn, c.pnpId}});
+  w.dlg.driveList().rows = RowsWith(cells);
+  inventory::FillDeviceIdentities(w.dlg, platform::DeviceTree(w.machine.sources()));
+  const auto& rows = w.dlg.driveList().rows;
+  ASSERT_EQ(rows.size(), std::size(cases));
+  for (size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ((std::vector<std::string>{rows[i][inventory::kFriendlyNameColumn],
+                                        rows[i][inventory::kFatherIdColumn],
+                                        rows[i][inventory::kGrandFatherIdColumn]}),
+              cases[i].nameFatherGrandFather)
+        << cases[i].pnpId;
+    EXPECT_EQ(rows[i][inventory::kFatherNameColumn], "-") << cases[i].pnpId;
+  }
+}
+
+TEST(DriveListTest, ParentNamesComeFromTheLastDeviceThatBeginsWithTheirId) {
+  FixtureWindow w(false);
+  w.machine.AddLookAlikeDevices();
+  const std::string bus = FixtureMachine::kUsbBus;
+  const struct {
+    std::string father, grandFather;
+    std::string fatherName, grandFatherName;
+  } cases[] = {
+      // The port's look-alike sibling holds the last match, below it.
+      {bus + "/1-2", "", "hub iface", "-"},
+      {"", "PCI0000:00/0000:00:14.0/USB1/1-2.1", "-", "hub port"},
+      {"virtual/block/loop1", "virtual/block/loop10", "loop10p1", "loop10"},
+      {"pci0000:00/0000:00:99.0", "lnxsystm:00", "-", "system bus"},
+  };
+  std::vector<std::map<size_t, std::string>> cells;
+  for (const auto& c : cases) {
+    cells.push_back(
+        {{inventory::kFatherIdColumn, c.father}, {inventory::kGrandFatherIdColumn, c.grandFather}});
+  }
+  w.dlg.driveList().rows = RowsWith(cells);
+  inventory::FillParentNames(w.dlg, platform::DeviceTree(w.machine.sources()));
+  const auto& rows = w.dlg.driveList().rows;
+  ASSERT_EQ(rows.size(), std::size(cases));
+  for (size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i][inventory::kFatherNameColumn], cases[i].fatherName) << cases[i].father;
+    EXPECT_EQ(rows[i][inventory::kGrandFatherNameColumn], cases[i].grandFatherName)
+        << cases[i].grandFather;
+  }
 }
 
 TEST(DriveListTest, ZeroSizeShowsEmptyCapacityAndTheScanRefuses) {

@@ -97,6 +97,24 @@ void FixtureMachine::AddUsualDrives() {
   fs::create_directory_symlink("../devices/virtual/block/loop1", fs::path(sysRoot()) / "block/loop1");
 }
 
+void FixtureMachine::AddLookAlikeDevices() {
+  AddDevice("virtual/block/loop1", {{"model", "loop1"}});
+  AddDevice("virtual/block/loop10", {{"model", "loop10"}});
+  AddDevice("virtual/block/loop10/loop10p1", {{"model", "loop10p1"}});
+  AddDevice("pci0000:00", {{"model", "root"}});
+  AddDevice("pci0000:00/0000:00:14.0", {{"model", "xhci"}});
+  const std::string bus = kUsbBus;
+  AddDevice(bus, {{"model", "usb1"}});
+  AddDevice(bus + "/1-2", {{"model", "port"}});
+  AddDevice(bus + "/1-2/1-2:1.0", {{"model", "port iface"}});
+  AddDevice(bus + "/1-2.1", {{"model", "hub port"}});
+  AddDevice(bus + "/1-2.1/1-2.1:1.0", {{"model", "hub iface"}});
+  fs::create_directory_symlink(fs::path(sysRoot()) / "devices/virtual/block/loop1",
+                               fs::path(sysRoot()) / "devices" / bus / "1-2.9");
+  AddDevice("LNXSYSTM:00", {{"model", "system bus"}});
+  AddDevice("LNXSYSTM:00/LNXPWRBN:00", {{"model", "power button"}});
+}
+
 platform::MachineSources FixtureMachine::sources() const {
   platform::MachineSources s;
   s.sysRoot = sysRoot();

@@ -32,6 +32,12 @@ class FixtureMachine {
   // The usual machine: a USB card reader with a 4 MiB card in it (one
   // partition), a SATA disk, an NVMe disk and a loop device over an image.
   void AddUsualDrives();
+  // Devices whose identifiers begin with one another's, each with its name
+  // as "model": loop1, loop10 and its partition loop10p1 under
+  // virtual/block; USB port 1-2 (with an interface) beside hub port 1-2.1
+  // (with one) under kUsbBus, and a link 1-2.9 to loop1 there; upper-case
+  // LNXSYSTM:00 ("system bus") with LNXPWRBN:00 ("power button").
+  void AddLookAlikeDevices();
 
   platform::MachineSources sources() const;
   std::string sysRoot() const { return dir_ / "sys"; }
@@ -44,6 +50,7 @@ class FixtureMachine {
       "pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/host6/target6:0:0/6:0:0:0";
   static constexpr const char* kSata = "pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0";
   static constexpr const char* kNvme = "pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0";
+  static constexpr const char* kUsbBus = "pci0000:00/0000:00:14.0/usb1";
   static constexpr uint64_t kCardSectors = 8192;
   static constexpr uint64_t kSataSectors = 4096;
   static constexpr uint64_t kNvmeSectors = 2048;
