@@ -33,7 +33,7 @@ for image in no-signatures zeros; do
     "$lumisave recover --source $work/$image.img --out $out/L $types --yes" \
     "cat $work/$image.img > /dev/null" \
     "rm -rf $out; mkdir -p $out"
-  found=$(find "$out" -type f | wc -l)
+  found=$(find "$out" -type f ! -name "report*.xml" | wc -l)
   if [ "$found" -ne 0 ]; then
     echo "all-types: $found files found in $image.img, which holds no signature" >&2
     exit 1

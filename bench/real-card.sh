@@ -107,7 +107,7 @@ bench_card() {  # NAME IMAGE [RECOVER OPTIONS]
   mb=$(printf '%s\n' "${bytes[@]}" | median)
   printf '%-28s recover %7.2f s  dd %7.2f s  wall ratio %5.2f  bytes read / card %5.3f  files %s  (median of %d)\n' \
     "$name" "$mo" "$mr" "$(echo "$mo / $mr" | bc -l)" "$(echo "$mb / $size" | bc -l)" \
-    "$(find "$out/r" -type f | wc -l)" "$runs"
+    "$(find "$out" -type f ! -name "report*.xml" | wc -l)" "$runs"
   echo "$majmin 0" > "$group/blkio.throttle.read_bps_device"
   losetup -d "$loop"
   loop=

@@ -213,6 +213,12 @@ constexpr size_t kMostWaiting = 32;
 
 enum class Step { kDone, kWaiting, kHalted };
 
+// Whether the drive is known to reach `end` (a byte offset).
+bool WithinDrive(SourceReader& source, uint64_t end) {
+  uint64_t length = 0;
+  return source.device().Length(&length) && end <= length;
+}
+
 // Copies passes of `copy` under `rules` until its end, or until its next pass
 // would start at `horizon` or later. At its end the file is closed, named by
 // the rules and reported. Returns: kHalted when a write failed or a stop was
@@ -232,8 +238,16 @@ Step Advance(WaitingCopy& copy, CopyRules& rules, CarveContext& context, uint64_
     // readable sectors are kept, an unreadable one becomes 512 zero bytes.
     std::vector<uint32_t> unreadable;
     if (!context.source.ReadAt(at, buffer, passBytes, &got)) {
-      got = context.source.ReadSectors(at, buffer, static_cast<uint32_t>(passSectors),
-                                       &unreadable);
+      if (context.retriesPaused && WithinDrive(context.source, at + passBytes)) {
+        // A long dead area: the pass is a hole, as the scan counts it.
+        std::memset(buffer, 0, passBytes);
+        for (uint32_t i = 0; i < passSectors; ++i) unreadable.push_back(i);
+        context.source.MarkUnreadable(at / platform::kSectorSize, passSectors);
+        got = passBytes;
+      } else {
+        got = context.source.ReadSectors(at, buffer, static_cast<uint32_t>(passSectors),
+                                         &unreadable);
+      }
       // A drive that went away ends the copy with what was read.
       if (context.source.gone()) copy.remaining = 0;
     }

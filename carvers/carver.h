@@ -169,6 +169,10 @@ struct CarveContext {
   // horizon a little ahead of the chunk in hand.
   uint64_t copyHorizon = UINT64_MAX;
   std::vector<WaitingCopy> waiting;
+  // Set while the scan is in a long run of chunks that fail whole and has
+  // stopped retrying them sector by sector: a copy pass that fails whole
+  // then counts as unreadable too, without a read per sector.
+  bool retriesPaused = false;
 };
 
 // The folder is passed by reference: the carvers only read it, and a sector

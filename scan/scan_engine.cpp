@@ -56,7 +56,8 @@ base::RunEnd RunScan(const ScanSettings& settings, base::Reporter& reporter) {
   carvers::FileSink& sink = settings.sink != nullptr ? *settings.sink : plainSink;
   base::AlignedBuffer chunk = base::MakeAlignedBuffer(base::kChunkBytes);
   base::AlignedBuffer copy = base::MakeAlignedBuffer(base::kChunkBytes);
-  carvers::CarveContext context{source, sink, reporter, "", 0, copy.get(), settings.stop, {}, UINT64_MAX, {}};
+  carvers::CarveContext context{source,       sink, reporter, "", 0, copy.get(), settings.stop, {},
+                                UINT64_MAX, {},   false};
   const FirstByteFilter filter = BuildFirstByteFilter(settings.types);
   if (!chunk || !copy) {
     end.outcome = base::RunOutcome::kFailed;
@@ -138,6 +139,7 @@ base::RunEnd RunScan(const ScanSettings& settings, base::Reporter& reporter) {
     }
     // Copies that wait for the scan read on as far as it now is.
     context.copyHorizon = c * kSector + carvers::kCopyLead;
+    context.retriesPaused = failedInARow >= kRetryPause;
     const bool copiesOn = carvers::ResumeCopies(context);
     for (uint32_t i = 0; copiesOn && i < base::kChunkSectors; ++i) {
       const uint8_t* sector = data + i * kSector;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <map>
+#include <set>
 
 #include "scan/file_types.h"
 #include "scan/scan_engine.h"
@@ -300,6 +301,40 @@ TEST_F(LongCopies, AStopRemovesTheWaitingFilesAndGoesOnFromTheFirst) {
   EXPECT_EQ(end.resumeSector, 8u);
   EXPECT_TRUE(stopper.files.empty());
   EXPECT_TRUE(FilesIn(out).empty());
+}
+
+// A dead area of 24 MiB with a bitmap running into it: once 16 MiB of it
+// failed, neither the scan nor the copy reads it sector by sector any more;
+// the file keeps its length with the dead part as zeros.
+TEST(ScanEngine, ALongDeadAreaIsNotRetriedSectorBySectorBeyond16MiB) {
+  constexpr uint64_t kSectors = 80 * 1024;  // 40 MiB
+  constexpr uint64_t kDeadFrom = 16 * 1024, kDeadTo = 64 * 1024;  // 8 MiB to 32 MiB
+  constexpr uint32_t kBitmap = 30u << 20;
+  TempDir dir;
+  ImageBuilder image(kSectors);
+  Bytes& b = image.bytes();
+  for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(i % 251);
+  image.PutSector(8, {'B', 'M', 0, 0, static_cast<uint8_t>(kBitmap >> 16),
+                      static_cast<uint8_t>(kBitmap >> 24)});
+  image.WriteTo(dir / "card.img");
+  std::set<uint64_t> dead;
+  for (uint64_t s = kDeadFrom; s < kDeadTo; ++s) dead.insert(s);
+  auto device = platform::FaultyDevice::Open(dir / "card.img", dead);
+  ASSERT_TRUE(device);
+  scan::ScanSettings settings;
+  settings.source = device.get();
+  settings.end = kSectors;
+  settings.types = {{TypeNamed("bmp"), dir.path()}};
+  RecordingReporter reporter;
+  const base::RunEnd end = scan::RunScan(settings, reporter);
+  EXPECT_EQ(end.outcome, base::RunOutcome::kEndOfDrive);
+  EXPECT_EQ(end.unreadableSectors, kDeadTo - kDeadFrom);
+  // 16 MiB of single-sector reads, and the copy's 2 MiB lead: not all 24 MiB.
+  EXPECT_LT(device->ReadCalls(), (18u << 20) / 512 + 1000);
+  ASSERT_EQ(reporter.files.size(), 1u);
+  Bytes want(b.begin() + 8 * 512, b.begin() + 8 * 512 + kBitmap);
+  std::fill(want.begin() + (kDeadFrom - 8) * 512, want.end(), 0);  // it ends in the dead area
+  EXPECT_EQ(ReadFile(reporter.files[0].path), want);
 }
 
 }  // namespace

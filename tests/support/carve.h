@@ -34,7 +34,8 @@ inline int Carve(carvers::CarveFn carve, uint64_t sector, platform::Device& devi
   carvers::FileSink sink;
   ShellReporter reporter(shell);
   base::AlignedBuffer copy = base::MakeAlignedBuffer(carvers::kChunkBytes);
-  carvers::CarveContext context{source, sink, reporter, "", 0, copy.get(), nullptr, {}, UINT64_MAX, {}};
+  carvers::CarveContext context{source, sink, reporter, "",    0, copy.get(), nullptr,
+                                {},     UINT64_MAX, {},   false};
   return carve(sector, bytes, folder, context);
 }
 
