@@ -1,7 +1,12 @@
 #include "carvers/read_cache.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "platform/big_buffer.h"
 
@@ -166,7 +171,7 @@ CachedReader::Slot* CachedReader::Load(uint64_t block, std::unique_lock<std::mut
       slot->lastUse = ++clock_;
       return slot;
     }
-    changed_.wait(lock);
+    WaitForLoad(lock);
   }
   Slot* slot = Victim(demand);
   if (slot == nullptr) return nullptr;
@@ -193,8 +198,30 @@ CachedReader::Slot* CachedReader::Load(uint64_t block, std::unique_lock<std::mut
   lock.lock();
   slot->state = ok ? State::kWhole : State::kFailed;
   slot->valid = ok ? got : 0;
+  loadsDone_.fetch_add(1, std::memory_order_release);
   changed_.notify_all();
   return slot;
+}
+
+void CachedReader::WaitForLoad(std::unique_lock<std::mutex>& lock) {
+  // A block read from the page cache takes about a tenth of a millisecond:
+  // waiting that long without sleeping spares the scan a sleep and a wake-up
+  // per block. A read from a drive takes longer, and then the scan sleeps.
+  const uint64_t seen = loadsDone_.load(std::memory_order_acquire);
+  lock.unlock();
+  const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(300);
+  bool done = false;
+  for (uint32_t i = 1; !done; ++i) {
+    done = loadsDone_.load(std::memory_order_acquire) != seen;
+    if (!done && i % 64 == 0 && std::chrono::steady_clock::now() >= until) break;
+#ifdef __SSE2__
+    _mm_pause();
+#endif
+  }
+  lock.lock();
+  // A read ends under the lock: looked at again here, none can end unseen
+  // between this look and the wait.
+  if (loadsDone_.load(std::memory_order_acquire) == seen) changed_.wait(lock);
 }
 
 bool CachedReader::ReadAt(uint64_t offset, void* buffer, uint32_t count, uint32_t* got) {

@@ -11,6 +11,7 @@
 // remembered for the run and not asked of the device again.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -76,6 +77,9 @@ class CachedReader : public SourceReader {
   void AddBad(uint64_t first, uint64_t end);
   bool DeviceRead(uint64_t offset, uint8_t* buffer, uint32_t count, uint32_t* got);
   void ReadAhead();
+  // Waits, with `lock` held on entry and on return, until another block
+  // read may have ended (spurious returns allowed: callers look again).
+  void WaitForLoad(std::unique_lock<std::mutex>& lock);
 
   Shape shape_;
   uint32_t blockSectors_;
@@ -87,6 +91,7 @@ class CachedReader : public SourceReader {
   uint64_t demandBlock_ = 0;
   uint64_t clock_ = 0;
   uint64_t deviceBytes_ = 0;
+  std::atomic<uint64_t> loadsDone_{0};  // block reads ended so far
   bool stop_ = false;
   mutable std::mutex mu_;
   std::condition_variable changed_;
