@@ -52,6 +52,21 @@ TEST(SystemDrive, AScanOfItAsksFirstNamingModelAndSize) {
   }
 }
 
+// The boot-sector survey reads the whole drive too: the same question, and
+// No reads nothing.
+TEST(SystemDrive, ASurveyOfItAsksFirst) {
+  SystemOnSata w;
+  w.dlg.SelectDriveRow(w.dlg.FindDriveRow("physicaldrive2"));
+  w.shell.answers = {app::Answer::kNo};
+  w.dlg.Press(app::id::kSearchForSuspects);
+  ASSERT_EQ(w.shell.boxes.size(), 1u);
+  EXPECT_NE(w.shell.Lines()[0].find("physicaldrive2 (Samsung SSD 860, 2.1 MB) holds the running "
+                                    "system"),
+            std::string::npos)
+      << w.shell.Lines()[0];
+  EXPECT_EQ(w.dlg.Text(app::id::kRunBar), "0");
+}
+
 TEST(SystemDrive, WritingToItIsRefusedInWords) {
   SystemOnSata w;
   EXPECT_TRUE(app::RefuseWriteTarget(w.dlg, "physicaldrive2"));

@@ -165,6 +165,28 @@ TEST_F(LoopVolumeTest, AMountedTargetIsRefusedAndLeftAsItWas) {
   EXPECT_EQ(w.dlg.Text(app::id::kVolumeProgress), "done");
 }
 
+// A second loop device over the source's own image is a volume of its own
+// to the volume list, but writing it would write the source: both copies
+// refuse it in words before anything is opened.
+TEST_F(LoopVolumeTest, ATargetOnTheSourcesStorageIsRefused) {
+  attached.push_back(std::make_unique<testing_support::LoopDevice>(dir / "source.img"));
+  const std::string twin = attached.back()->node();
+  ASSERT_FALSE(twin.empty());
+  const std::string from = RootOf(source), to = RootOf(twin);
+  ASSERT_FALSE(from.empty() || to.empty());
+  for (int id : {app::id::kCopy, app::id::kDvdCopy}) {
+    Window w;
+    w.opener.Pin(from, source);
+    w.opener.Pin(to, twin);
+    w.Press(id, from, to, {Answer::kYes, Answer::kYes});
+    ASSERT_FALSE(w.shell.boxes.empty());
+    EXPECT_NE(w.shell.boxes.back().text.find("shares storage with the source"),
+              std::string::npos)
+        << w.shell.boxes.back().text;
+    EXPECT_NE(w.dlg.Text(app::id::kVolumeProgress), "done");
+  }
+}
+
 TEST_F(LoopVolumeTest, ATargetTooSmallStopsTheCopyAtItsEndWithAWriteError) {
   const std::string from = RootOf(source), to = RootOf(small);
   ASSERT_FALSE(from.empty() || to.empty());
