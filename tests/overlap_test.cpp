@@ -184,14 +184,9 @@ TEST_F(LoopOverlap, DisksPartitionsFilesAndLoopRangesOverlapAsTheirBytesDo) {
 }
 
 TEST_F(LoopOverlap, AnImageFileOnTheSourceFileSystemAndTheOutputFolderOnItAreFound) {
-  ASSERT_TRUE(Shell("mkfs.ext4 -q -F " + Quote(part2) + " >/dev/null 2>&1"));
   const std::string mnt = dir / "mnt";
-  fs::create_directory(mnt);
-  ASSERT_TRUE(Shell("mount " + Quote(part2) + " " + Quote(mnt)));
-  struct Unmounter {
-    std::string at;
-    ~Unmounter() { Shell("umount " + Quote(at) + " 2>/dev/null"); }
-  } unmount{mnt};
+  const testing_support::Ext4Mount mounted(part2, mnt);
+  ASSERT_TRUE(mounted.ready());
   WriteFile(mnt + "/a.img", Bytes(8192));
   WriteFile(mnt + "/b.img", Bytes(8192));
   fs::create_directory(dir / "out");

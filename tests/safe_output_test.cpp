@@ -579,14 +579,9 @@ TEST_F(OntoTheSource, AClonesTargetSharingStorageWithItsSourceIsRefusedUntouched
 }
 
 TEST_F(OntoTheSource, AScanRefusesAnOutputFolderOnTheDriveItReadsAndNamesItsMounts) {
-  ASSERT_TRUE(Shell("mkfs.ext4 -q -F " + Quote(part2) + " >/dev/null 2>&1"));
   const std::string mnt = dir / "mnt";
-  fs::create_directories(mnt);
-  ASSERT_TRUE(Shell("mount " + Quote(part2) + " " + Quote(mnt)));
-  struct Unmounter {
-    std::string at;
-    ~Unmounter() { Shell("umount " + Quote(at) + " 2>/dev/null"); }
-  } unmount{mnt};
+  const testing_support::Ext4Mount mounted(part2, mnt);
+  ASSERT_TRUE(mounted.ready());
 
   for (const std::string& source : {disk->node(), part2}) {
     SCOPED_TRACE(source);

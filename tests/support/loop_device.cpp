@@ -41,4 +41,13 @@ std::string MakePartitionNode(const LoopDevice& disk, int n, const std::string& 
   return node;
 }
 
+Ext4Mount::Ext4Mount(const std::string& node, const std::string& folder) : folder_(folder) {
+  mounted_ = Shell("mkfs.ext4 -q -F " + Quote(node) + " >/dev/null 2>&1") &&
+             Shell("mkdir -p " + Quote(folder) + " && mount " + Quote(node) + " " + Quote(folder));
+}
+
+Ext4Mount::~Ext4Mount() {
+  if (mounted_) Shell("umount " + Quote(folder_) + " 2>/dev/null");
+}
+
 }  // namespace testing_support

@@ -29,4 +29,20 @@ class LoopDevice {
 // Returns: the node's path, or empty when the partition is not there.
 std::string MakePartitionNode(const LoopDevice& disk, int n, const std::string& folder);
 
+// A fresh ext4 file system made on `node` and mounted at `folder` (made when
+// missing) for the object's life; unmounted when it goes.
+class Ext4Mount {
+ public:
+  Ext4Mount(const std::string& node, const std::string& folder);
+  ~Ext4Mount();
+  Ext4Mount(const Ext4Mount&) = delete;
+  Ext4Mount& operator=(const Ext4Mount&) = delete;
+  // Whether the file system was made and mounted.
+  bool ready() const { return mounted_; }
+
+ private:
+  std::string folder_;
+  bool mounted_ = false;
+};
+
 }  // namespace testing_support
