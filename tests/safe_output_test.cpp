@@ -517,12 +517,12 @@ class OntoTheSource : public ::testing::Test {
       img.Put(s * 512, Bytes{static_cast<uint8_t>(s), static_cast<uint8_t>(s >> 8), 0x5A});
     }
     img.WriteTo(image);
-    ASSERT_TRUE(Shell("printf 'start=2048, size=8192\\nstart=10240, size=14336\\n' | sfdisk -q " +
-                      Quote(image) + " >/dev/null 2>&1"));
-    disk = std::make_unique<LoopDevice>(image, "-P");
+    TwoPartitionDisk card(image, dir.path());
+    ASSERT_TRUE(card.partitioned);
+    disk = std::move(card.disk);
     if (disk->node().empty()) GTEST_SKIP() << "no loop device could be attached";
-    part1 = MakePartitionNode(*disk, 1, dir.path());
-    part2 = MakePartitionNode(*disk, 2, dir.path());
+    part1 = card.part1;
+    part2 = card.part2;
     ASSERT_FALSE(part1.empty());
     ASSERT_FALSE(part2.empty());
   }

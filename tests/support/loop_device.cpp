@@ -41,6 +41,16 @@ std::string MakePartitionNode(const LoopDevice& disk, int n, const std::string& 
   return node;
 }
 
+TwoPartitionDisk::TwoPartitionDisk(const std::string& image, const std::string& folder) {
+  partitioned = Shell("printf 'start=2048, size=8192\\nstart=10240, size=14336\\n' | sfdisk -q " +
+                      Quote(image) + " >/dev/null 2>&1");
+  if (!partitioned) return;
+  disk = std::make_unique<LoopDevice>(image, "-P");
+  if (disk->node().empty()) return;
+  part1 = MakePartitionNode(*disk, 1, folder);
+  part2 = MakePartitionNode(*disk, 2, folder);
+}
+
 Ext4Mount::Ext4Mount(const std::string& node, const std::string& folder) : folder_(folder) {
   mounted_ = Shell("mkfs.ext4 -q -F " + Quote(node) + " >/dev/null 2>&1") &&
              Shell("mkdir -p " + Quote(folder) + " && mount " + Quote(node) + " " + Quote(folder));

@@ -2,6 +2,7 @@
 // device (root only). Detached when the object goes.
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace testing_support {
@@ -28,6 +29,16 @@ class LoopDevice {
 // made with mknod from its device number, as there is no udev to make one.
 // Returns: the node's path, or empty when the partition is not there.
 std::string MakePartitionNode(const LoopDevice& disk, int n, const std::string& folder);
+
+// The image file `image` (24576 sectors) given a table of two partitions,
+// sectors 2048-10239 and 10240-24575, and attached with them; their nodes are
+// made in `folder`. Members stay empty (or null) where a step failed.
+struct TwoPartitionDisk {
+  TwoPartitionDisk(const std::string& image, const std::string& folder);
+  bool partitioned = false;           // the table was written
+  std::unique_ptr<LoopDevice> disk;   // attached with -P (its node() empty if not)
+  std::string part1, part2;
+};
 
 // A fresh ext4 file system made on `node` and mounted at `folder` (made when
 // missing) for the object's life; unmounted when it goes.
