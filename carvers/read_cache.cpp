@@ -140,15 +140,19 @@ CachedReader::Slot* CachedReader::Find(uint64_t block) {
 
 CachedReader::Slot* CachedReader::Victim(bool demand) {
   Slot* best = nullptr;
+  // Blocks behind the scan go first, the farthest behind first; a slot never
+  // used only after them, so that a scan takes only the memory it needs.
   for (Slot& slot : slots_) {
-    if (slot.state == State::kEmpty) return &slot;
-  }
-  // Blocks behind the scan go first, the farthest behind first.
-  for (Slot& slot : slots_) {
-    if (slot.state == State::kLoading || slot.block >= floorBlock_) continue;
+    if (slot.state == State::kEmpty || slot.state == State::kLoading ||
+        slot.block >= floorBlock_) {
+      continue;
+    }
     if (best == nullptr || slot.block < best->block) best = &slot;
   }
   if (best != nullptr) return best;
+  for (Slot& slot : slots_) {
+    if (slot.state == State::kEmpty) return &slot;
+  }
   // Then the block used longest ago; the reader thread leaves alone the
   // blocks just ahead of the scan and of the last request.
   for (Slot& slot : slots_) {
