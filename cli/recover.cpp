@@ -50,8 +50,12 @@ std::string TypeHelp() {
       "type; --type all adds every type. The boxes' types go into a folder named OUT followed "
       "by the type's folder name, beside OUT (OUT=/x/Lumisave gives /x/LumisaveQBB); the "
       "photo and video types into a folder inside OUT. Types:";
-  help += "\n  photos    every picture and video type (jpeg, jpeg0, png, gif, tiff, raw, heic, "
-          "video, jpegx)";
+  std::string photos;
+  for (const scan::TypeEntry& entry : scan::FileTypes()) {
+    if (!entry.type->photo) continue;
+    photos += (photos.empty() ? "" : ", ") + std::string(entry.type->name);
+  }
+  help += "\n  photos    every picture and video type (" + photos + ")";
   help += "\n  all       every type";
   for (size_t index : HelpOrder()) {
     const carvers::FileType& type = *scan::FileTypes()[index].type;
