@@ -27,11 +27,16 @@ flags=(-std=c++20 -O1 -g -Wall -Wextra -Werror -fsanitize=fuzzer,address,undefin
 sources=("$root"/formats/*.cpp)
 declare -A walkers=([png]=WalkPng [gif]=WalkGif [tiff]=WalkTiff [tiffraw]=WalkTiffRaw
                     [isobmff]=WalkIsoBmff [ts]=WalkTransportStream [matroska]=WalkMatroska
-                    [jpeg]=WalkJpeg)
+                    [jpeg]=WalkJpeg [webp]=WalkWebp [raf]=WalkRaf)
 
-if [ ! -d "$build/seeds" ]; then
-  bash "$here/make-corpus.sh" "$build/seeds.tmp" && mv "$build/seeds.tmp" "$build/seeds"
-fi
+# Made again when a walker has no seeds yet (a folder made before the walker was added).
+for target in "${!walkers[@]}"; do
+  if [ ! -d "$build/seeds/$target" ]; then
+    rm -rf "$build/seeds" "$build/seeds.tmp"
+    bash "$here/make-corpus.sh" "$build/seeds.tmp" && mv "$build/seeds.tmp" "$build/seeds"
+    break
+  fi
+done
 
 # The walkers once, then one small target per walker linked against them.
 mkdir -p "$build/obj"
@@ -43,7 +48,7 @@ for source in "${sources[@]}"; do
 done
 
 status=0
-for target in png gif tiff tiffraw isobmff ts matroska jpeg; do
+for target in png gif tiff tiffraw isobmff ts matroska jpeg webp raf; do
   exe=$build/${target}_fuzzer
   "$cxx" "${flags[@]}" -DWALKER="${walkers[$target]}" "$here/walker_fuzzer.cpp" "${objects[@]}" -o "$exe"
   corpus=$build/corpus/$target

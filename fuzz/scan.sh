@@ -35,39 +35,41 @@ if [ ! -d "$build/seeds" ]; then
 fi
 # A small file of each older type: its signature, and a size field or an end marker.
 if [ ! -d "$build/seeds/types" ]; then
-  python3 - "$build/seeds/types" <<'PY'
-import os, struct, sys
-out = sys.argv[1]
-os.makedirs(out, exist_ok=True)
-def sample(head, at=()):
-    b = bytearray((0x60 + i % 23) for i in range(2048))
-    for off, data in [(0, head)] + list(at):
-        b[off:off + len(data)] = data
-    return bytes(b)
-le = lambda v: struct.pack('<I', v)
-seeds = {
-    'jpeg': sample(b'\xff\xd8\xff\xe1', [(2046, b'\xff\xd9')]),
-    'jpeg0': sample(b'\xff\xd8\xff\xe0', [(2046, b'\xff\xd9')]),
-    'doc': sample(b'\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1', [(48, le(0)), (544, b'\x0e\x00bjbj')]),
-    'excel': sample(b'\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1', [(48, le(2)), (544, b'\xe2\x00\x00\x00\x5c\x00\x70')]),
-    'qbb': sample(b'\x45\x86\x00\x00'),
-    'pst': sample(b'!BDN', [(168, le(2048))]),
-    'bmp': sample(b'BM', [(2, le(2048))]),
-    'avi': sample(b'RIFF' + le(2040) + b'AVI '),
-    'dbx': sample(b'\xcf\xad\x12\xfe', [(36, le(2048))]),
-    'office': sample(b'\x00\x01\x00\x00Standard Jet DB'),
-    'coreldraw': sample(b'RIFF\x00\x00\x00\x00CDRA'),
-    'pdf': sample(b'%PDF-1.4', [(2042, b'%%EOF\n')]),
-    'mcd': sample(b'', [(14, b'VectorWorks'), (2039, b'Mp\xcc\x00\x01\x00\x00\x00T')]),
-    'progress': sample(b'\x1a\x00\x00', [(40, b'%'), (43, b'\xff')]),
-    'wav': sample(b'RIFF' + le(2040) + b'WAVEfmt '),
-    'mp3': sample(b'ID3\x03\x00\x00\x00\x00\x00\x10'),
+  mkdir -p "$build/seeds/types"
+  perl - "$build/seeds/types" <<'PL'
+my $out = shift;
+sub sample {  # sample(HEAD, OFFSET => BYTES, ...): 2048 bytes of filler with the parts laid in
+  my ($head, %at) = @_;
+  my $b = join("", map { chr(0x60 + $_ % 23) } 0 .. 2047);
+  $at{0} = $head;
+  substr($b, $_, length $at{$_}) = $at{$_} for keys %at;
+  return $b;
 }
-for name, data in seeds.items():
-    open(os.path.join(out, name), 'wb').write(data)
+my $le = sub { pack("V", shift) };
+my %seeds = (
+  jpeg      => sample("\xFF\xD8\xFF\xE1", 2046 => "\xFF\xD9"),
+  jpeg0     => sample("\xFF\xD8\xFF\xE0", 2046 => "\xFF\xD9"),
+  doc       => sample("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 48 => $le->(0), 544 => "\x0E\x00bjbj"),
+  excel     => sample("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 48 => $le->(2), 544 => "\xE2\x00\x00\x00\x5C\x00\x70"),
+  qbb       => sample("\x45\x86\x00\x00"),
+  pst       => sample("!BDN", 168 => $le->(2048)),
+  bmp       => sample("BM", 2 => $le->(2048)),
+  avi       => sample("RIFF" . $le->(2040) . "AVI "),
+  dbx       => sample("\xCF\xAD\x12\xFE", 36 => $le->(2048)),
+  office    => sample("\x00\x01\x00\x00Standard Jet DB"),
+  coredraw  => sample("RIFF\x00\x00\x00\x00CDRA"),
+  pdf       => sample("%PDF-1.4", 2042 => "%%EOF\n"),
+  mcd       => sample("", 14 => "VectorWorks", 2039 => "Mp\xCC\x00\x01\x00\x00\x00T"),
+  progress  => sample("\x1A\x00\x00", 40 => "%", 43 => "\xFF"),
+);
+my $all = "";
+for my $name (sort keys %seeds) {
+  open(my $f, ">:raw", "$out/$name") or die; print $f $seeds{$name}; close $f;
+  $all .= $seeds{$name} . ("\0" x 512);
+}
 # All of them in one image, a sector apart.
-open(os.path.join(out, 'all'), 'wb').write(b''.join(d + bytes(512) for d in seeds.values()))
-PY
+open(my $f, ">:raw", "$out/all") or die; print $f $all; close $f;
+PL
 fi
 mkdir -p "$build/corpus" "$build/findings"
 echo "fuzz: the whole scan for ${seconds}s"
