@@ -24,7 +24,7 @@ done
 cat "$work/photos.img" "$work/noise.img" "$work/no-signatures.img" > /dev/null  # page cache
 echo "images: $work (1 GiB each); outputs on /dev/shm"
 
-new_folders="PNG GIF TIFF RAW HEIC VIDEO JPEGX"
+new_folders="PNG GIF TIFF RAW HEIC VIDEO JPEGX WEBP"
 # Fails when a run left any file in the new types' folders under $1.
 no_junk() {  # OUT NAME
   local count=0 f

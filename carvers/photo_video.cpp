@@ -189,7 +189,7 @@ int CarveTiff(uint64_t sector, SectorBytes bytes, const std::string& folder, Car
   return CarveFamily("tiff", IsPicture, sector, bytes, folder, c);
 }
 int CarveRaw(uint64_t sector, SectorBytes bytes, const std::string& folder, CarveContext& c) {
-  if (!MayBeTiff(bytes) && !HasFtyp(bytes)) return 0;
+  if (!MayBeTiff(bytes) && !HasFtyp(bytes) && bytes.data[0] != 'F') return 0;
   return CarveFamily("raw", IsRawFile, sector, bytes, folder, c);
 }
 int CarveHeic(uint64_t sector, SectorBytes bytes, const std::string& folder, CarveContext& c) {
@@ -207,6 +207,9 @@ int CarveJpegx(uint64_t sector, SectorBytes bytes, const std::string& folder, Ca
   if (bytes.data[3] == 0xE0 || bytes.data[3] == 0xE1) return 0;
   return CarveFamily("jpegx", nullptr, sector, bytes, folder, c);
 }
+int CarveWebp(uint64_t sector, SectorBytes bytes, const std::string& folder, CarveContext& c) {
+  return CarveFamily("webp", nullptr, sector, bytes, folder, c);
+}
 
 }  // namespace
 
@@ -223,7 +226,8 @@ int64_t CaptureSeconds(const formats::CaptureTime& t) {
 // ISO-BMFF files ("ftyp" at offset 4) and transport streams are told apart
 // by their walk, so their types are offered every sector whose first byte
 // can start them: a TIFF starts I or M; an ISO-BMFF file starts with its
-// ftyp box's size, which the walk takes only up to 1024, so with 00. A
+// ftyp box's size, which the walk takes only up to 1024, so with 00; a Fujifilm
+// RAW starts F. A
 // transport stream of 192-byte packets starts with a time stamp (any byte).
 const FileType kPngType = {"png", "PNG pictures (.png), up to their IEND chunk", "PNG",
                            FolderRule::kInside, nullptr, 0x89, CarvePng, false, true};
@@ -231,14 +235,14 @@ const FileType kGifType = {"gif", "GIF pictures (.gif), up to their trailer", "G
                            FolderRule::kInside, nullptr, 'G', CarveGif, false, true};
 namespace {
 bool TiffStart(int b) { return b == 'I' || b == 'M'; }
-bool RawStart(int b) { return b == 'I' || b == 'M' || b == 0x00; }
+bool RawStart(int b) { return b == 'I' || b == 'M' || b == 0x00 || b == 'F'; }
 bool IsoBmffStart(int b) { return b == 0x00; }
 }  // namespace
 
 const FileType kTiffType = {"tiff", "TIFF pictures that are no camera RAW (.tif)", "TIFF",
                             FolderRule::kInside, nullptr, -1, CarveTiff, false, true, TiffStart};
 const FileType kRawType = {
-    "raw", "camera RAW pictures (.cr2 .cr3 .nef .arw .orf .rw2 .pef .dng, by maker)", "RAW",
+    "raw", "camera RAW pictures (.cr2 .cr3 .nef .arw .orf .rw2 .pef .dng .raf, by maker)", "RAW",
     FolderRule::kInside, nullptr, -1, CarveRaw, false, true, RawStart};
 const FileType kHeicType = {"heic", "HEIC and AVIF pictures of phones (.heic .avif)", "HEIC",
                             FolderRule::kInside, nullptr, -1, CarveHeic, false, true,
@@ -248,5 +252,8 @@ const FileType kVideoType = {
     FolderRule::kInside, nullptr, -1, CarveVideo, false, true};
 const FileType kJpegxType = {"jpegx", "JPEG pictures of other forms than EXIF and JFIF (.jpg)",
                              "JPEGX", FolderRule::kInside, nullptr, 0xFF, CarveJpegx, false, true};
+// Other RIFF files are the avi type's; both take a WebP file when both are asked for.
+const FileType kWebpType = {"webp", "WebP pictures (.webp), to the end their RIFF header gives",
+                            "WEBP", FolderRule::kInside, nullptr, 'R', CarveWebp, false, true};
 
 }  // namespace carvers

@@ -15,6 +15,7 @@ extern const FileType kRawType;
 extern const FileType kHeicType;
 extern const FileType kVideoType;
 extern const FileType kJpegxType;
+extern const FileType kWebpType;
 
 // Seconds since 1970 of a capture time read from a file: a camera's wall-clock
 // time is taken as the machine's local time.

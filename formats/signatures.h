@@ -17,7 +17,7 @@ struct SignaturePart {
 };
 
 struct Signature {
-  const char* type;                      // the type the file belongs to: png gif tiff raw heic video jpegx
+  const char* type;                      // the type the file belongs to: png gif tiff raw heic video jpegx webp
   SignaturePart parts[2];                // every part must match
   uint8_t partCount;
   Walk (*walk)(ByteView&, uint64_t);     // the walker to call on a match
@@ -44,6 +44,9 @@ inline constexpr Signature kSignatures[] = {
     {"video", {{4, 1, {0x47}}, {196, 1, {0x47}}}, 2, WalkTransportStream, kVideoBound},
     {"video", {{0, 4, {0x1A, 0x45, 0xDF, 0xA3}}}, 1, WalkMatroska, kVideoBound},
     {"jpegx", {{0, 3, {0xFF, 0xD8, 0xFF}}}, 1, WalkJpeg, kPictureBound},
+    {"raw", {{0, 8, {'F', 'U', 'J', 'I', 'F', 'I', 'L', 'M'}}, {8, 8, {'C', 'C', 'D', '-', 'R', 'A', 'W', ' '}}}, 2,
+     WalkRaf, kRawBound},
+    {"webp", {{0, 4, {'R', 'I', 'F', 'F'}}, {8, 4, {'W', 'E', 'B', 'P'}}}, 2, WalkWebp, kPictureBound},
 };
 
 // True when `sector` (of `size` bytes) starts as the signature says.

@@ -71,6 +71,12 @@ Walk WalkTransportStream(ByteView& view, uint64_t bound);
 Walk WalkMatroska(ByteView& view, uint64_t bound);
 // JPEG from FF D8 FF: markers walked by their lengths through the scan data to the closing EOI.
 Walk WalkJpeg(ByteView& view, uint64_t bound);
+// WebP: the RIFF chunk's size gives the end, its chunks walked; valid when the first chunk is a
+// lossy, lossless or extended bitstream header; an EXIF chunk gives the capture time.
+Walk WalkWebp(ByteView& view, uint64_t bound);
+// Fujifilm RAF (a camera RAW): the end is the furthest of its JPEG preview, CFA header and CFA
+// data, by the offsets in its header; the preview's EXIF gives the capture time.
+Walk WalkRaf(ByteView& view, uint64_t bound);
 
 // EXIF DateTimeOriginal (+ OffsetTimeOriginal) from a TIFF structure starting at `tiffStart`
 // (a JPEG's APP1 after "Exif\0\0", or a TIFF file at 0).

@@ -22,3 +22,5 @@ seed isobmff "$samples"/*.heic "$samples"/*.avif "$samples"/*.mp4 "$samples"/*.m
 seed ts "$samples"/*.mts "$samples"/*.m2ts
 seed matroska "$samples"/*.mkv "$samples"/*.webm
 seed jpeg "$samples"/*.jpg
+seed webp "$samples"/*.webp
+seed raf "$samples"/*.raf

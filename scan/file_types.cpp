@@ -42,6 +42,7 @@ const TypeEntry kTypes[] = {
     {&kHeicType, 0},
     {&kVideoType, 0},
     {&kJpegxType, 0},
+    {&kWebpType, 0},
 };
 static_assert(std::size(kTypes) <= 32, "a scan's first-byte filter holds one bit per type");
 

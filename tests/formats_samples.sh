@@ -49,3 +49,20 @@ ffmpeg "${q[@]}" "${video[@]}" -c:v libx264 "${when[@]}" movie.mkv
 ffmpeg "${q[@]}" "${video[@]}" -c:v libvpx "${when[@]}" movie.webm
 # Written to a pipe, a Matroska file has a segment and clusters of unknown size.
 ffmpeg "${q[@]}" "${video[@]}" -c:v libx264 -f matroska - > streamed.mkv
+
+# WebP: lossy, lossless, and an extended one with an EXIF capture time (exiftool adds VP8X).
+convert -size 16x12 gradient:red-blue picture.webp
+convert -size 16x12 gradient:red-blue -define webp:lossless=true lossless.webp
+cp picture.webp exif.webp
+exiftool -q -overwrite_original -DateTimeOriginal='2023:09:10 11:12:13' exif.webp
+# A Fujifilm RAF laid out as its header says: the header (148 bytes), the JPEG preview (with its
+# EXIF capture time), the CFA header, then the CFA data, which ends the file.
+perl -e '
+  open(my $f, "<:raw", "camera.jpg") or die; local $/; my $jpeg = <$f>;
+  my $hdr = pack("N", 2) . pack("nn", 0x100, 4) . pack("nn", 4, 8) . pack("nn", 0x111, 4) . pack("nn", 3, 2);
+  my $cfa = join("", map { chr(($_ * 7) % 256) } 0 .. 4095);
+  my $jo = 148; my $ho = $jo + length($jpeg); my $co = $ho + length($hdr);
+  my $head = "FUJIFILMCCD-RAW 0201FF129502" . pack("a32", "X-T3") . "0100" . ("\0" x 20)
+           . pack("N6", $jo, length($jpeg), $ho, length($hdr), $co, length($cfa));
+  $head .= "\0" x ($jo - length($head));
+  open(my $o, ">:raw", "picture.raf") or die; print $o $head, $jpeg, $hdr, $cfa;'

@@ -212,6 +212,13 @@ TEST_F(FormatsTest, EveryWalkerFindsTheTrueEndOfRealFiles) {
        Family::Picture, 1546398245, true},
       {"progressive jpeg from FF D8 FF DB with a thumbnail", ProgressiveWithThumbnail(File("progressive.jpg"), thumb),
        formats::WalkJpeg, formats::kPictureBound, "jpg", Family::Picture},
+      {"webp, lossy", File("picture.webp"), formats::WalkWebp, formats::kPictureBound, "webp", Family::Picture},
+      {"webp, lossless", File("lossless.webp"), formats::WalkWebp, formats::kPictureBound, "webp",
+       Family::Picture},
+      {"webp with an EXIF time, no zone", File("exif.webp"), formats::WalkWebp, formats::kPictureBound, "webp",
+       Family::Picture, 1694344333, true},
+      {"raf, its preview's EXIF time", File("picture.raf"), formats::WalkRaf, formats::kRawBound, "raf",
+       Family::Raw, 1546398245, true},
   };
   for (const char* family : {"cr2", "orf", "rw2", "nef", "arw", "pef", "dng"}) {
     static std::vector<std::string> names;
@@ -268,7 +275,7 @@ TEST_F(FormatsTest, EverySampleMatchesItsSignatureRow) {
   const std::vector<std::pair<std::string, std::string>> samples = {
       {"picture.png", "png"}, {"picture.gif", "gif"},  {"picture.tif", "tiff"}, {"picture.heic", "heic"},
       {"movie.mp4", "heic"},  {"movie.mts", "video"},  {"movie.m2ts", "video"}, {"movie.mkv", "video"},
-      {"exif.jpg", "jpegx"},
+      {"exif.jpg", "jpegx"},  {"picture.webp", "webp"}, {"picture.raf", "raw"},
   };
   for (const auto& [name, type] : samples) {
     SCOPED_TRACE(name);
@@ -325,6 +332,40 @@ TEST(FormatsHostile, LengthsThatLoopOverflowOrPointAwayEndTheWalk) {
 
   Bytes ebml = {0x1A, 0x45, 0xDF, 0xA3, 0x88, 0x42, 0x82, 0x85, 'o', 't', 'h', 'e', 'r'};
 
+  // WebP: a lossless header, then chunks.
+  auto webp = [&](uint32_t riffSize) {
+    Bytes b;
+    Append(b, std::string("RIFF"));
+    PutLe32(b, riffSize);
+    Append(b, std::string("WEBPVP8L"));
+    PutLe32(b, 6);
+    Append(b, Bytes{0x2F, 0, 0, 0, 0, 0});
+    return b;
+  };
+  Bytes webpHuge = webp(0xFFFFFFFE);  // a RIFF size far past the data
+  Append(webpHuge, std::string("EXIF"));
+  PutLe32(webpHuge, 0xFFFFFFF0);  // and a chunk as long
+  Bytes webpOdd = webp(27);     // chunks are padded to even sizes: an odd RIFF size is none
+  Bytes webpBigFirst = webp(30);
+  SetLe32(webpBigFirst, 16, 100);  // a first chunk longer than the RIFF chunk
+  Bytes webpJunk = webp(40);
+  Append(webpJunk, Bytes(20, 0x01));  // no chunk after the first: the file ends with it
+
+  // RAF: the header with its three parts; the preview must start FF D8 FF.
+  auto raf = [](uint32_t jpeg, uint32_t jpegLength, uint32_t cfa, uint32_t cfaLength) {
+    Bytes b;
+    Append(b, std::string("FUJIFILMCCD-RAW 0201FF129502"));
+    b.resize(84, 0);
+    for (uint32_t v : {jpeg, jpegLength, 0u, 0u, cfa, cfaLength}) PutBe32(b, v);
+    b.resize(148, 0);
+    Append(b, Bytes{0xFF, 0xD8, 0xFF, 0xD9});
+    b.resize(160, 0);
+    return b;
+  };
+  Bytes rafFar = raf(148, 4, 0xFFFFFF00, 0xFFFFFFFF);  // data claimed far past the drive
+  Bytes rafInHeader = raf(148, 4, 16, 100);           // a part that lies in the header
+  Bytes rafNoPreview = raf(152, 4, 156, 4);           // no JPEG where the preview should be
+
   struct Hostile {
     const char* name;
     Bytes bytes;
@@ -343,6 +384,14 @@ TEST(FormatsHostile, LengthsThatLoopOverflowOrPointAwayEndTheWalk) {
       {"ftyp not followed by moov, meta or mdat", ftypThenJunk, formats::WalkIsoBmff, false, 0},
       {"an IHDR whose CRC does not match", png, formats::WalkPng, false, 0},
       {"an EBML header of another DocType", ebml, formats::WalkMatroska, false, 0},
+      {"a RIFF size and a chunk size past the drive: the data end", webpHuge, formats::WalkWebp, true,
+       webpHuge.size()},
+      {"an odd RIFF size", webpOdd, formats::WalkWebp, false, 0},
+      {"a first chunk longer than the RIFF chunk", webpBigFirst, formats::WalkWebp, false, 0},
+      {"bytes that are no chunk end the WebP after its last chunk", webpJunk, formats::WalkWebp, true, 26},
+      {"RAF data claimed past the drive: the data end", rafFar, formats::WalkRaf, true, 160},
+      {"a RAF part inside its header", rafInHeader, formats::WalkRaf, false, 0},
+      {"a RAF whose preview is no JPEG", rafNoPreview, formats::WalkRaf, false, 0},
   };
   for (const Hostile& c : cases) {
     SCOPED_TRACE(c.name);

@@ -88,7 +88,9 @@ TEST_F(PhotoVideoScan, EveryFileComesBackWholeInItsFolderAndNothingElse) {
       {"movie.mov", "VIDEO", "mov"},    {"movie.3gp", "VIDEO", "3gp"},
       {"sound.m4a", "VIDEO", "m4a"},    {"movie.mts", "VIDEO", "mts"},
       {"movie.m2ts", "VIDEO", "m2ts"},  {"movie.mkv", "VIDEO", "mkv"},
-      {"movie.webm", "VIDEO", "webm"},
+      {"movie.webm", "VIDEO", "webm"},  {"picture.webp", "WEBP", "webp"},
+      {"exif.webp", "WEBP", "webp"},    {"lossless.webp", "WEBP", "webp"},
+      {"picture.raf", "RAW", "raf"},
   };
   Card card;
   card.Filler(16);
@@ -122,7 +124,7 @@ TEST_F(PhotoVideoScan, EveryFileComesBackWholeInItsFolderAndNothingElse) {
     EXPECT_EQ(ReadFile(dir / ("out/" + e.path)), e.bytes);
     found[e.path] = true;
   }
-  for (const char* folder : {"PNG", "GIF", "TIFF", "HEIC", "VIDEO", "RAW", "JPEGX"}) {
+  for (const char* folder : {"PNG", "GIF", "TIFF", "HEIC", "VIDEO", "RAW", "JPEGX", "WEBP"}) {
     for (const std::string& name : FilesIn(dir / ("out/" + std::string(folder)))) {
       const std::string path = std::string(folder) + "/" + name;
       if (found.count(path) != 0) continue;
@@ -148,7 +150,7 @@ TEST_F(PhotoVideoScan, RandomDataAndPlainPhotosGiveTheNewTypesNothing) {
   auto r = RunLumisave({"recover", "--source", dir / "card.img", "--out", dir / "out", "--type",
                         "photos", "--yes"});
   ASSERT_EQ(r.status, 0) << r.err;
-  for (const char* folder : {"PNG", "GIF", "TIFF", "HEIC", "VIDEO", "RAW", "JPEGX"}) {
+  for (const char* folder : {"PNG", "GIF", "TIFF", "HEIC", "VIDEO", "RAW", "JPEGX", "WEBP"}) {
     EXPECT_EQ(FilesIn(dir / ("out/" + std::string(folder))), std::vector<std::string>{}) << folder;
   }
 }
@@ -163,6 +165,7 @@ TEST_F(PhotoVideoScan, TheFirstByteFilterHidesNoPictureOrVideo) {
   } cases[] = {
       {"tiff", "picture.tif"}, {"raw", "raw-nef.tif"}, {"heic", "picture.heic"},
       {"video", "movie.mp4"},  {"video", "movie.m2ts"}, {"png", "picture.png"},
+      {"raw", "picture.raf"},  {"webp", "picture.webp"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sample);
