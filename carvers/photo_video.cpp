@@ -226,9 +226,9 @@ int64_t CaptureSeconds(const formats::CaptureTime& t) {
 // ISO-BMFF files ("ftyp" at offset 4) and transport streams are told apart
 // by their walk, so their types are offered every sector whose first byte
 // can start them: a TIFF starts I or M; an ISO-BMFF file starts with its
-// ftyp box's size, which the walk takes only up to 1024, so with 00; a Fujifilm
-// RAW starts F. A
-// transport stream of 192-byte packets starts with a time stamp (any byte).
+// ftyp box's size, which the walk takes only up to 1024, so with 00; a
+// Fujifilm RAW starts F. A transport stream of 192-byte packets starts with
+// a time stamp (any byte).
 const FileType kPngType = {"png", "PNG pictures (.png), up to their IEND chunk", "PNG",
                            FolderRule::kInside, nullptr, 0x89, CarvePng, false, true};
 const FileType kGifType = {"gif", "GIF pictures (.gif), up to their trailer", "GIF",
