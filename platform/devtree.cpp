@@ -147,13 +147,18 @@ bool StartsWith(const std::string& text, const std::string& head) {
   return text.size() >= head.size() && text.compare(0, head.size(), head) == 0;
 }
 
-// Whether the device `id` matches the query.
+// BeginsWithDeviceId for texts already lower-cased.
+bool BeginsWithLoweredId(const std::string& text, const std::string& id) {
+  return StartsWith(text, id) && (text.size() == id.size() || text[id.size()] != '/');
+}
+
+// Whether the device `id` (lower-cased) matches the query.
 bool Matches(const LoweredQuery& query, const std::string& id) {
   for (const std::string& text : query.prefixOf) {
-    if (BeginsWithDeviceId(text, id)) return true;
+    if (BeginsWithLoweredId(text, id)) return true;
   }
   for (const std::string& head : query.startingWith) {
-    if (BeginsWithDeviceId(id, head)) return true;
+    if (BeginsWithLoweredId(id, head)) return true;
   }
   return false;
 }
@@ -197,10 +202,7 @@ void CollectMatching(const fs::path& dir, const std::string& rel, const LoweredQ
 }  // namespace
 
 bool BeginsWithDeviceId(const std::string& text, const std::string& id) {
-  if (text.size() < id.size() || base::Lower(text.substr(0, id.size())) != base::Lower(id)) {
-    return false;
-  }
-  return text.size() == id.size() || text[id.size()] != '/';
+  return text.size() >= id.size() && BeginsWithLoweredId(base::Lower(text), base::Lower(id));
 }
 
 DeviceTree::DeviceTree(const MachineSources& sources) : sources_(sources) {}
@@ -320,8 +322,7 @@ namespace {
 bool GeometryOfPath(const MachineSources& sources, const std::vector<WholeDisk>* disks,
                     const std::string& path, DiskGeometry* geometry) {
   const std::string name = StripDevicePrefix(path);
-  std::string lower = name;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string lower = base::Lower(name);
   const int index = PhysicalDriveIndex(lower);
   if (index >= 0) {
     std::vector<WholeDisk> listed;
