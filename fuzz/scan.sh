@@ -9,16 +9,9 @@ seconds=${1:-600}
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 build=${BUILD:-$root/build-fuzz-scan}
-cxx=${CXX_FUZZ:-clang++}
-
-if ! command -v "$cxx" >/dev/null; then
-  echo "fuzz: $cxx not found; skipped (install clang and libclang-rt-14-dev)"
-  exit 77
-fi
+source "$here/common.sh"
+flags+=($(pkg-config --cflags mount blkid))
 mkdir -p "$build/obj"
-flags=(-std=c++20 -O1 -g -Wall -Wextra -Werror -fsanitize=fuzzer,address,undefined
-       -fno-sanitize-recover=undefined -fno-omit-frame-pointer -I"$root"
-       $(pkg-config --cflags mount blkid))
 objects=()
 for source in "$root"/{base,platform,formats,carvers,scan}/*.cpp; do
   object=$build/obj/$(basename "$(dirname "$source")")_$(basename "${source%.cpp}").o
@@ -30,9 +23,7 @@ done
 exe=$build/scan_fuzzer
 "$cxx" "${flags[@]}" "$here/scan_fuzzer.cpp" "${objects[@]}" $(pkg-config --libs mount blkid) -pthread -o "$exe"
 
-if [ ! -d "$build/seeds" ]; then
-  bash "$here/make-corpus.sh" "$build/seeds.tmp" && mv "$build/seeds.tmp" "$build/seeds"
-fi
+walker_seeds
 # A small file of each older type: its signature, and a size field or an end marker.
 if [ ! -d "$build/seeds/types" ]; then
   mkdir -p "$build/seeds/types"
